@@ -1,0 +1,19 @@
+#include "poll_key.h"
+
+namespace consoles {
+
+wchar_t PollKey(HANDLE input) {
+    DWORD pending = 0;
+    if (!GetNumberOfConsoleInputEvents(input, &pending)) return 0;
+    // Only the events already counted: a read beyond them would wait.
+    for (DWORD i = 0; i < pending; ++i) {
+        INPUT_RECORD event;
+        DWORD read = 0;
+        if (!ReadConsoleInputW(input, &event, 1, &read) || read != 1) return 0;
+        if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown)
+            return event.Event.KeyEvent.uChar.UnicodeChar;  // repeat count ignored
+    }
+    return 0;
+}
+
+}  // namespace consoles
