@@ -87,10 +87,9 @@ AttachedConsole::AttachedConsole(DWORD pid, DWORD timeout_ms) {
     output_ = OpenConsoleFile(L"CONOUT$");
 }
 
-AttachedConsole::~AttachedConsole() {
-    Detach();
-    SetConsoleCtrlHandler(IgnoreEvents, FALSE);
-}
+// The handler stays: an event raised on the console reaches the test on a thread of its
+// own, possibly after the test has detached.
+AttachedConsole::~AttachedConsole() { Detach(); }
 
 void AttachedConsole::Detach() {
     if (input_ != INVALID_HANDLE_VALUE) CloseHandle(input_);
