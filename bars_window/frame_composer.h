@@ -1,0 +1,33 @@
+#pragma once
+// Composes one frame of the bars into a 24-bit picture in memory: a grey gradient over
+// the whole picture, then the bars standing on the bottom edge, red at the top of the
+// picture to green at its foot. Plain C++: no Windows, so tests call it directly.
+#include <cstddef>
+#include <cstdint>
+
+#include "band_reduction.h"
+
+namespace bars {
+
+// Colours as 0x00BBGGRR. Both gradients span the full picture height.
+constexpr std::uint32_t kBackgroundTop = 0xDFDFDF;
+constexpr std::uint32_t kBackgroundBottom = 0x888888;
+constexpr std::uint32_t kBarTop = 0x0000FF;
+constexpr std::uint32_t kBarBottom = 0x00FF00;
+
+// A 24-bit picture, each pixel the bytes B, G, R. top_row points at the first byte of
+// the top row; stride is the signed step in bytes from a row to the one below it
+// (negative for a bottom-up bitmap). Only the 3 * width pixel bytes of a row are
+// written, never the padding after them.
+struct PixelBuffer {
+    unsigned char* top_row;
+    int width;
+    int height;
+    std::ptrdiff_t stride;
+};
+
+// Paints the whole picture for these levels; nothing of the previous frame remains.
+// Levels outside 0..100 (which the reduction never makes) are cut to the picture.
+void ComposeFrame(const BandLevels& levels, const PixelBuffer& picture);
+
+}  // namespace bars

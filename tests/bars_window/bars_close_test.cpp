@@ -1,0 +1,116 @@
+// Shut-down: the three ways to close take one path (library released, then the window,
+// exit code 0), also while two library threads deliver at full speed.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "bars_test_support.h"
+#include "reference_frame.h"
+
+namespace {
+
+using bars_test::BarsProgram;
+namespace sim = korvane::sim;
+
+enum class CloseBy { kCloseButton, kAltF4, kWindowMenu };
+
+const char* Name(CloseBy how) {
+    switch (how) {
+        case CloseBy::kCloseButton: return "close button";
+        case CloseBy::kAltF4: return "Alt+F4";
+        case CloseBy::kWindowMenu: return "window menu";
+    }
+    return "?";
+}
+
+void SendKey(WORD key, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+// As a user would: a click on the close button, Alt+F4 typed into the active window,
+// and the window menu's Close (the command that menu item sends).
+bool RequestClose(HWND window, CloseBy how) {
+    switch (how) {
+        case CloseBy::kCloseButton: {
+            POINT button;
+            if (!bars_test::FindHitPoint(window, HTCLOSE, &button)) return false;
+            SetCursorPos(button.x, button.y);
+            INPUT clicks[2] = {};
+            clicks[0].type = clicks[1].type = INPUT_MOUSE;
+            clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            return SendInput(2, clicks, sizeof(INPUT)) == 2;
+        }
+        case CloseBy::kAltF4:
+            SetForegroundWindow(window);
+            SendKey(VK_MENU, false);
+            SendKey(VK_F4, false);
+            SendKey(VK_F4, true);
+            SendKey(VK_MENU, true);
+            return true;
+        case CloseBy::kWindowMenu:
+            return PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) != 0;
+    }
+    return false;
+}
+
+// What every orderly close leaves behind in the control block.
+void ExpectCleanRelease(BarsProgram& program) {
+    EXPECT_EQ(program.sim->released, 1);
+    EXPECT_EQ(program.sim->inflight_at_release, 0);
+    EXPECT_EQ(program.sim->deliveries_started, program.sim->deliveries_returned) << "a handler call never returned";
+    EXPECT_EQ(program.sim.Calls(sim::kSetCallBack), 1);
+    EXPECT_EQ(program.sim->callback_mode, 1);
+}
+
+TEST(BarsWindowClose, EveryCloseRequestTakesTheSamePath) {
+    for (CloseBy how : {CloseBy::kCloseButton, CloseBy::kAltF4, CloseBy::kWindowMenu}) {
+        SCOPED_TRACE(Name(how));
+        BarsProgram program;
+        ASSERT_TRUE(program.Start());
+        program.sim.SetRecordBins(0, bars_test::SpectrumFor(reference::Uniform(50.0f)));
+        ASSERT_TRUE(program.DeliverRecord(0));
+        ASSERT_TRUE(RequestClose(program.window, how));
+        EXPECT_EQ(program.process.WaitExit(15000), 0u);
+        ExpectCleanRelease(program);
+    }
+}
+
+// Closing while two library threads deliver every millisecond each: no hang, no crash,
+// no handler call left hanging at the release. A few programs run at once to keep the
+// 50 runs short; each has its own control block.
+TEST(BarsWindowClose, ClosingWhileTwoThreadsDeliverFiftyTimes) {
+    constexpr int kRuns = 50;
+    constexpr int kAtOnce = 5;
+    for (int batch = 0; batch < kRuns / kAtOnce; ++batch) {
+        std::unique_ptr<BarsProgram> programs[kAtOnce];
+        for (auto& program : programs) {
+            program = std::make_unique<BarsProgram>();  // names its block for the next start
+            program->sim.SetRecordBins(0, bars_test::SpectrumFor(reference::Uniform(100.0f)));
+            program->sim.SetRecordBins(1, bars_test::SpectrumFor(reference::Uniform(10.0f)));
+            ASSERT_TRUE(program->process.Start(harness::StagedProgram(L"full", L"bars_window")));
+        }
+        for (int i = 0; i < kAtOnce; ++i) {
+            SCOPED_TRACE(testing::Message() << "run " << batch * kAtOnce + i);
+            BarsProgram& program = *programs[i];
+            program.window = harness::WaitForWindow(program.process.pid(), L"BarsWindow", nullptr,
+                                                    bars_test::kStartTimeoutMs);
+            ASSERT_NE(program.window, nullptr);
+            ASSERT_TRUE(program.sim.Deliver(2, -1, 1000, i, 2));
+            ASSERT_TRUE(program.sim.WaitReturned(20 + 10 * i));
+            ASSERT_TRUE(PostMessageW(program.window, WM_CLOSE, 0, 0));
+        }
+        for (int i = 0; i < kAtOnce; ++i) {
+            SCOPED_TRACE(testing::Message() << "run " << batch * kAtOnce + i);
+            BarsProgram& program = *programs[i];
+            ASSERT_EQ(program.process.WaitExit(30000), 0u);
+            ExpectCleanRelease(program);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Start-up paths: no library (a message box over the window), a library lacking
+// IsAimp or SetCallBack, and a delivery that comes before the first status update.
+#include <gtest/gtest.h>
+
+#include "bars_test_support.h"
+#include "reference_frame.h"
+
+namespace {
+
+using bars_test::BarsProgram;
+using harness::Dismiss;
+namespace sim = korvane::sim;
+
+const std::vector<std::uint32_t> kWhiteCanvas(180 * 64, 0xFFFFFF);
+
+std::vector<HWND> ChildrenOfClass(HWND parent, const wchar_t* class_name) {
+    std::vector<HWND> found;
+    for (HWND child : harness::Children(parent))
+        if (harness::ClassName(child) == class_name) found.push_back(child);
+    return found;
+}
+
+// Every way of dismissing the box ends the program with exit code 0; the library that
+// cannot be loaded is absent or not a PE image.
+TEST(BarsWindowStartUp, UnloadableLibraryIsReportedInABoxOverTheWindow) {
+    const struct {
+        const wchar_t* variant;
+        Dismiss how;
+    } kCases[] = {
+        {L"missing", Dismiss::kOkButton},
+        {L"not_pe", Dismiss::kEnter},
+        {L"missing", Dismiss::kEscape},
+        {L"not_pe", Dismiss::kCloseBox},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << "variant " << std::string(c.variant, c.variant + wcslen(c.variant))
+                                        << ", dismissal " << static_cast<int>(c.how));
+        BarsProgram program(c.variant);
+        ASSERT_TRUE(program.Start());
+        HWND box = harness::WaitForWindow(program.process.pid(), L"#32770", nullptr, bars_test::kStartTimeoutMs);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(harness::WindowText(box), L"");
+        EXPECT_EQ(harness::MessageBoxText(box), bars_test::kLoadFailed);
+        const std::vector<HWND> buttons = ChildrenOfClass(box, L"Button");
+        ASSERT_EQ(buttons.size(), 1u) << "one OK button";
+        EXPECT_EQ(GetDlgCtrlID(buttons[0]), IDOK);
+        for (HWND text : ChildrenOfClass(box, L"Static"))
+            EXPECT_NE(GetWindowLongW(text, GWL_STYLE) & SS_TYPEMASK, SS_ICON) << "no icon";
+
+        // Over the visible window, which cannot be used meanwhile; no status, no timer.
+        EXPECT_TRUE(IsWindowVisible(program.window));
+        EXPECT_FALSE(IsWindowEnabled(program.window));
+        Sleep(1500);
+        EXPECT_EQ(harness::WindowText(program.label), L"");
+        EXPECT_EQ(program.Canvas(), kWhiteCanvas);
+
+        ASSERT_TRUE(harness::DismissBox(box, c.how));
+        EXPECT_EQ(program.process.WaitExit(15000), 0u);
+    }
+}
+
+TEST(BarsWindowStartUp, LibraryLackingIsAimpShowsNotRunningAndStillDraws) {
+    BarsProgram program(L"no_IsAimp");
+    program.sim->is_aimp = 1;
+    ASSERT_TRUE(program.Start());
+    EXPECT_TRUE(harness::WaitForText(program.label, bars_test::kPlayerNotRunning, 5000));
+    Sleep(1500);  // past a tick
+    EXPECT_EQ(harness::WindowText(program.label), bars_test::kPlayerNotRunning);
+    EXPECT_EQ(program.sim.Calls(sim::kIsAimp), 0);
+
+    const bars::BandLevels levels = reference::Uniform(50.0f);
+    program.sim.SetRecordBins(0, bars_test::SpectrumFor(levels));
+    ASSERT_TRUE(program.DeliverRecord(0));
+    EXPECT_EQ(program.Canvas(), reference::Frame(levels, 180, 64));
+    PostMessageW(program.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.process.WaitExit(15000), 0u);
+}
+
+TEST(BarsWindowStartUp, LibraryLackingSetCallBackRunsWithoutDeliveries) {
+    BarsProgram program(L"no_SetCallBack");
+    ASSERT_TRUE(program.Start());
+    EXPECT_TRUE(harness::WaitForText(program.label, bars_test::kPlayerRunning, 5000));
+    program.sim.SetRecordBins(0, bars_test::SpectrumFor(reference::Uniform(50.0f)));
+    EXPECT_FALSE(program.sim.Deliver(1, 1, 0, 0, 1, 2000)) << "nobody takes orders without SetCallBack";
+    EXPECT_EQ(program.Canvas(), kWhiteCanvas);
+    EXPECT_TRUE(harness::TopLevelWindows(program.process.pid(), L"#32770").empty()) << "nothing is reported";
+    PostMessageW(program.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.process.WaitExit(15000), 0u);
+}
+
+// The order waits in the control block, so the library delivers it the moment
+// SetCallBack starts its thread, racing the first status update.
+TEST(BarsWindowStartUp, DeliveryBeforeTheFirstStatusUpdateIsDrawn) {
+    BarsProgram program;
+    const bars::BandLevels levels = reference::Uniform(21.544346f);
+    program.sim.SetRecordBins(0, bars_test::SpectrumFor(levels));
+    ASSERT_TRUE(program.process.Start(harness::StagedProgram(L"full", L"bars_window")));
+    ASSERT_TRUE(program.sim.Deliver(1, 1, 0, 0, 1, bars_test::kStartTimeoutMs));
+    ASSERT_TRUE(program.sim.WaitReturned(1));
+    const long status_calls = program.sim.Calls(sim::kIsAimp);
+    program.window = harness::WaitForWindow(program.process.pid(), L"BarsWindow", nullptr, 5000);
+    ASSERT_NE(program.window, nullptr);
+    program.canvas = harness::Children(program.window).at(1);
+    const auto want = reference::Frame(levels, 180, 64);
+    EXPECT_EQ(program.Canvas(), want) << bars_test::FirstDifference(program.Canvas(), want, 180);
+    RecordProperty("status_updates_before_the_frame_returned", static_cast<int>(status_calls));
+    PostMessageW(program.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.process.WaitExit(15000), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#pragma once
+// What the bars window's end-to-end tests share: its texts, a started program with its
+// window, label and canvas, spectra that give chosen levels, and the canvas as shown.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "band_reduction.h"
+#include "harness.h"
+
+namespace bars_test {
+
+inline const std::wstring kTitle = L"Плагин AIMP";
+inline const std::wstring kPlayerRunning = L"Плеер работает";
+inline const std::wstring kPlayerNotRunning = L"Плеер не запущен";
+inline const std::wstring kLoadFailed = L"Не удалось загрузить библиотеку";
+
+constexpr int kCanvasWidth = 180;
+constexpr int kCanvasHeight = 64;
+constexpr DWORD kStartTimeoutMs = 30000;
+
+// A bin value that the reduction turns into exactly `level`; NaN when none does.
+float BinForLevel(float level);
+// 256 bins that give these levels exactly, where the shared bins allow it: bars 1 and 2
+// equal, bar 4 at least bar 3, bar 6 at least bar 5.
+std::vector<float> SpectrumFor(const bars::BandLevels& levels);
+
+// bars_window started from a stage folder, with the control block it runs against.
+class BarsProgram {
+public:
+    explicit BarsProgram(const std::wstring& variant = L"full");
+    ~BarsProgram();
+
+    // Starts it and waits for its visible window; false (with a failure) otherwise.
+    bool Start();
+    // Hands record r to the library for one delivery and waits until the handler
+    // returned; the frame must then be on the screen.
+    bool DeliverRecord(int r);
+    std::vector<std::uint32_t> Canvas() const;
+
+    harness::SimControl sim;
+    harness::Process process;
+    HWND window = nullptr;
+    HWND label = nullptr;
+    HWND canvas = nullptr;
+
+private:
+    std::wstring variant_;
+};
+
+// Screen coordinates of a point of the window's frame that hit-tests as `code`
+// (HTCLOSE, HTCAPTION, ...); false when none is found.
+bool FindHitPoint(HWND window, LRESULT code, POINT* point);
+
+// Polls until the canvas shows `want`; for paths the system repaints on its own time.
+bool WaitForCanvas(HWND canvas, const std::vector<std::uint32_t>& want, DWORD timeout_ms);
+
+// The first differing pixel, for failure messages.
+std::string FirstDifference(const std::vector<std::uint32_t>& got, const std::vector<std::uint32_t>& want,
+                            int width);
+
+}  // namespace bars_test
