@@ -36,14 +36,13 @@ void SendKey(WORD key, bool up) {
 bool RequestClose(HWND window, CloseBy how) {
     switch (how) {
         case CloseBy::kCloseButton: {
+            // The press and release the system's own button tracking sees; without a
+            // window manager Wine draws no frame on the X screen to click on.
             POINT button;
             if (!bars_test::FindHitPoint(window, HTCLOSE, &button)) return false;
             SetCursorPos(button.x, button.y);
-            INPUT clicks[2] = {};
-            clicks[0].type = clicks[1].type = INPUT_MOUSE;
-            clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-            clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-            return SendInput(2, clicks, sizeof(INPUT)) == 2;
+            return PostMessageW(window, WM_NCLBUTTONDOWN, HTCLOSE, MAKELPARAM(button.x, button.y)) &&
+                   PostMessageW(window, WM_LBUTTONUP, 0, 0);
         }
         case CloseBy::kAltF4:
             SetForegroundWindow(window);

@@ -44,15 +44,23 @@ TEST(BarsWindowStartUp, UnloadableLibraryIsReportedInABoxOverTheWindow) {
         const std::vector<HWND> buttons = ChildrenOfClass(box, L"Button");
         ASSERT_EQ(buttons.size(), 1u) << "one OK button";
         EXPECT_EQ(GetDlgCtrlID(buttons[0]), IDOK);
-        for (HWND text : ChildrenOfClass(box, L"Static"))
-            EXPECT_NE(GetWindowLongW(text, GWL_STYLE) & SS_TYPEMASK, SS_ICON) << "no icon";
+        // The box keeps an icon control of its own; it holds no icon.
+        for (HWND icon : ChildrenOfClass(box, L"Static")) {
+            if ((GetWindowLongW(icon, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+            DWORD_PTR shown = 0;
+            SendMessageTimeoutW(icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &shown);
+            EXPECT_FALSE(IsWindowVisible(icon) && shown) << "no icon";
+        }
 
         // Over the visible window, which cannot be used meanwhile; no status, no timer.
         EXPECT_TRUE(IsWindowVisible(program.window));
         EXPECT_FALSE(IsWindowEnabled(program.window));
         Sleep(1500);
         EXPECT_EQ(harness::WindowText(program.label), L"");
-        EXPECT_EQ(program.Canvas(), kWhiteCanvas);
+        // The box sits over the canvas; moved aside, it uncovers a white canvas.
+        SetWindowPos(box, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        EXPECT_TRUE(bars_test::WaitForCanvas(program, kWhiteCanvas, bars_test::kFlushTimeoutMs))
+            << bars_test::FirstDifference(program.Canvas(), kWhiteCanvas, 180);
 
         ASSERT_TRUE(harness::DismissBox(box, c.how));
         EXPECT_EQ(program.process.WaitExit(15000), 0u);
@@ -71,7 +79,7 @@ TEST(BarsWindowStartUp, LibraryLackingIsAimpShowsNotRunningAndStillDraws) {
     const bars::BandLevels levels = reference::Uniform(50.0f);
     program.sim.SetRecordBins(0, bars_test::SpectrumFor(levels));
     ASSERT_TRUE(program.DeliverRecord(0));
-    EXPECT_EQ(program.Canvas(), reference::Frame(levels, 180, 64));
+    EXPECT_TRUE(bars_test::WaitForCanvas(program, reference::Frame(levels, 180, 64), bars_test::kFlushTimeoutMs));
     PostMessageW(program.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.process.WaitExit(15000), 0u);
 }
@@ -102,7 +110,8 @@ TEST(BarsWindowStartUp, DeliveryBeforeTheFirstStatusUpdateIsDrawn) {
     ASSERT_NE(program.window, nullptr);
     program.canvas = harness::Children(program.window).at(1);
     const auto want = reference::Frame(levels, 180, 64);
-    EXPECT_EQ(program.Canvas(), want) << bars_test::FirstDifference(program.Canvas(), want, 180);
+    EXPECT_TRUE(bars_test::WaitForCanvas(program, want, bars_test::kFlushTimeoutMs))
+        << bars_test::FirstDifference(program.Canvas(), want, 180);
     RecordProperty("status_updates_before_the_frame_returned", static_cast<int>(status_calls));
     PostMessageW(program.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.process.WaitExit(15000), 0u);

@@ -68,30 +68,92 @@ bool BarsProgram::DeliverRecord(int r) {
     return sim.Deliver(1, 1, 0, r, korvane::sim::kMaxRecords) && sim.WaitReturned(before + 1);
 }
 
+// Read through the top-level window: under Wine a child window of another process
+// reads back black through its own DC.
 std::vector<std::uint32_t> BarsProgram::Canvas() const {
-    return harness::ReadClientPixels(canvas, 0, 0, kCanvasWidth, kCanvasHeight);
+    return harness::ReadClientPixels(window, kCanvasX, kCanvasY, kCanvasWidth, kCanvasHeight);
 }
 
-bool FindHitPoint(HWND window, LRESULT code, POINT* point) {
-    RECT frame;
+std::vector<std::uint32_t> BarsProgram::Label() const {
+    return harness::ReadClientPixels(window, kLabelX, kLabelY, kLabelWidth, kLabelHeight);
+}
+
+namespace {
+
+LRESULT CALLBACK PlainWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> LabelAsTheSystemDrawsIt(const std::wstring& text) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = PlainWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_3DFACE + 1);
+    wc.lpszClassName = L"LabelReference";
+    RegisterClassExW(&wc);
+    // Top left of the screen, clear of the centred program window.
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0, 200, 40, nullptr, nullptr,
+                                  wc.hInstance, nullptr);
+    HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, kLabelX, kLabelY,
+                                 kLabelWidth, kLabelHeight, window, nullptr, wc.hInstance, nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+    UpdateWindow(window);
+    const DWORD start = GetTickCount();
+    MSG message;
+    while (GetTickCount() - start < 500) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        Sleep(10);
+    }
+    std::vector<std::uint32_t> pixels = harness::ReadClientPixels(window, kLabelX, kLabelY, kLabelWidth, kLabelHeight);
+    DestroyWindow(window);
+    return pixels;
+}
+
+namespace {
+
+// Calls visit(x, y, hit code) for each point of the window's frame outside its client
+// area, until visit returns true.
+template <typename Visit>
+bool ForEachFramePoint(HWND window, Visit visit) {
+    RECT frame, client;
     GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
     for (int y = frame.top; y < frame.bottom; ++y) {
         for (int x = frame.right - 1; x >= frame.left; --x) {
-            LRESULT hit = HTNOWHERE;
-            SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000,
-                                reinterpret_cast<PDWORD_PTR>(&hit));
-            if (hit == code) {
-                *point = {x, y};
-                return true;
-            }
+            if (x >= client.left && x < client.right && y >= client.top && y < client.bottom) continue;
+            DWORD_PTR hit = HTNOWHERE;
+            SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &hit);
+            if (visit(x, y, static_cast<LRESULT>(hit))) return true;
         }
     }
     return false;
 }
 
-bool WaitForCanvas(HWND canvas, const std::vector<std::uint32_t>& want, DWORD timeout_ms) {
+}  // namespace
+
+bool FindHitPoint(HWND window, LRESULT code, POINT* point) {
+    return ForEachFramePoint(window, [&](int x, int y, LRESULT hit) {
+        *point = {x, y};
+        return hit == code;
+    });
+}
+
+std::set<LRESULT> FrameHitCodes(HWND window) {
+    std::set<LRESULT> codes;
+    ForEachFramePoint(window, [&](int, int, LRESULT hit) {
+        codes.insert(hit);
+        return false;
+    });
+    return codes;
+}
+
+bool WaitForCanvas(const BarsProgram& program, const std::vector<std::uint32_t>& want, DWORD timeout_ms) {
     const DWORD start = GetTickCount();
-    while (harness::ReadClientPixels(canvas, 0, 0, kCanvasWidth, kCanvasHeight) != want) {
+    while (program.Canvas() != want) {
         if (GetTickCount() - start > timeout_ms) return false;
         Sleep(50);
     }
