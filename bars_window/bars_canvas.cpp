@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "frame_composer.h"
 
 namespace bars {
 namespace {
@@ -51,6 +50,7 @@ bool RegisterCanvasClass(HINSTANCE instance, WNDPROC window_proc) {
 BarsCanvas::BarsCanvas(int width, int height)
     : width_(width),
       height_(height),
+      gradients_(height),
       stride_(RowStride(width)),
       picture_(MakePicture(width, height, &bits_)),
       picture_dc_(nullptr),
@@ -70,7 +70,7 @@ bool BarsCanvas::Create(HWND parent, int x, int y) {
 void BarsCanvas::DrawBars(const BandLevels& levels) {
     ScopedLock lock(picture_lock_);
     if (!bits_) return;  // no picture to draw into: the screen keeps what it shows
-    ComposeFrame(levels, PixelBuffer{bits_, width_, height_, stride_});
+    ComposeFrame(levels, PixelBuffer{bits_, width_, height_, stride_}, gradients_);
     if (!hwnd_) return;  // GetDC(nullptr) would draw on the desktop
     WindowDC screen(hwnd_);
     if (screen.get()) CopyToScreen(screen.get(), RECT{0, 0, width_, height_});

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "band_reduction.h"
+#include "frame_composer.h"
 #include "scoped_win.h"
 
 namespace bars {
@@ -35,6 +36,7 @@ private:
 
     const int width_;
     const int height_;
+    const RowGradients gradients_;  // read only once made: shared without a lock
     // Shared by the delivering threads (compose and blit, DrawBars) and the window's
     // thread (WM_PAINT copies it): picture_lock_ is held around both, so a repaint
     // never copies a half-drawn frame and two deliveries never interleave.

@@ -1,19 +1,15 @@
 #include "frame_composer.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace bars {
 namespace {
 
-// Sizes beyond this would make the single-precision bar positions inexact.
-constexpr int kMaxSide = 1 << 24;
-
-// One colour as a 4-pixel (12-byte) pattern, so runs are filled with 32-bit stores.
-struct RowColour {
-    std::uint32_t words[3];
-    unsigned char b, g, r;
-};
+// Far beyond any window (GDI itself stops at 32767), and small enough that the bar
+// positions stay exact in single precision.
+constexpr int kMaxSide = 1 << 15;
 
 unsigned char Blend(std::uint32_t start, std::uint32_t end, int shift, double c) {
     const double s = (start >> shift) & 0xFF;
@@ -24,30 +20,68 @@ unsigned char Blend(std::uint32_t start, std::uint32_t end, int shift, double c)
 // The colour of row y of a vertical gradient from row 0 to row `height`; the column
 // plays no part, which is what lets whole runs be filled at once.
 RowColour GradientRow(std::uint32_t start, std::uint32_t end, int y, int height) {
-    const float c = y <= 0 ? 0.0f : y >= height ? 1.0f : static_cast<float>(y) / static_cast<float>(height);
     RowColour colour;
-    colour.r = Blend(start, end, 0, c);
-    colour.g = Blend(start, end, 8, c);
-    colour.b = Blend(start, end, 16, c);
-    const std::uint32_t pixel = colour.b | colour.g << 8 | static_cast<std::uint32_t>(colour.r) << 16;
-    colour.words[0] = pixel | pixel << 24;         // B G R B
-    colour.words[1] = pixel >> 8 | pixel << 16;    // G R B G
-    colour.words[2] = pixel >> 16 | pixel << 8;    // R B G R
+    const float c = y <= 0 ? 0.0f : y >= height ? 1.0f : static_cast<float>(y) / static_cast<float>(height);
+    const std::uint32_t pixel = Blend(start, end, 16, c) | Blend(start, end, 8, c) << 8 |
+                                static_cast<std::uint32_t>(Blend(start, end, 0, c)) << 16;  // B, G, R bytes
+    const std::uint32_t words[3] = {
+        pixel | pixel << 24,        // B G R B
+        pixel >> 8 | pixel << 16,   // G R B G
+        pixel >> 16 | pixel << 8,   // R B G R
+    };
+    std::memcpy(colour.bytes, words, 12);
+    std::memcpy(colour.bytes + 12, colour.bytes, 12);
+    std::memcpy(colour.bytes + 24, colour.bytes, 24);
+    std::memcpy(colour.bytes + 48, colour.bytes, 16);
     return colour;
 }
 
-unsigned char* FillRun(unsigned char* p, int count, const RowColour& colour) {
-    for (; count >= 4; count -= 4, p += 12) {
-        std::memcpy(p, &colour.words[0], 4);
-        std::memcpy(p + 4, &colour.words[1], 4);
-        std::memcpy(p + 8, &colour.words[2], 4);
+// Fills the run [p, run_end) of a row ending at row_end. Whole 16-byte chunks may spill
+// past run_end, since the runs to the right are written afterwards and cover it, but
+// never past row_end: the padding and whatever follows the picture stay untouched.
+// Chunks go at fixed pattern offsets, three to a 48-byte block; a run-time offset into
+// the pattern costs more than the stores themselves under x86 emulation.
+// Inlined: the calls would cost more than the stores of a short run.
+[[gnu::always_inline]] inline void FillRun(unsigned char* p, unsigned char* run_end, unsigned char* row_end,
+                                           const RowColour& colour) {
+    const unsigned char* pattern = colour.bytes;
+    while (run_end - p > 32 && row_end - p >= 48) {
+        std::memcpy(p, pattern, 16);
+        std::memcpy(p + 16, pattern + 16, 16);
+        std::memcpy(p + 32, pattern + 32, 16);
+        p += 48;
     }
-    for (; count > 0; --count, p += 3) {
-        p[0] = colour.b;
-        p[1] = colour.g;
-        p[2] = colour.r;
+    // At most two more chunks, then under 16 bytes, copied exactly in fixed-size pieces
+    // (a variable-length copy becomes a byte-wise string move).
+    const unsigned char* from = pattern;
+    if (p < run_end && row_end - p >= 16) {
+        std::memcpy(p, from, 16);
+        p += 16;
+        from += 16;
+        if (p < run_end && row_end - p >= 16) {
+            std::memcpy(p, from, 16);
+            p += 16;
+            from += 16;
+        }
     }
-    return p;
+    const std::ptrdiff_t rest = run_end - p;
+    if (rest <= 0) return;
+    if (rest & 8) {
+        std::memcpy(p, from, 8);
+        p += 8;
+        from += 8;
+    }
+    if (rest & 4) {
+        std::memcpy(p, from, 4);
+        p += 4;
+        from += 4;
+    }
+    if (rest & 2) {
+        std::memcpy(p, from, 2);
+        p += 2;
+        from += 2;
+    }
+    if (rest & 1) *p = *from;
 }
 
 // The part of one bar's rectangle inside the picture: columns [left, right), rows
@@ -87,29 +121,50 @@ int BarSpans(const BandLevels& levels, int width, int height, Span (&spans)[kBan
 
 }  // namespace
 
+RowGradients::RowGradients(int height) {
+    if (height <= 0 || height > kMaxSide) return;
+    rows_ = static_cast<RowColour*>(std::malloc(2 * static_cast<std::size_t>(height) * sizeof(RowColour)));
+    if (!rows_) return;  // no table: frames composed with it paint nothing
+    height_ = height;
+    for (int y = 0; y < height_; ++y) {
+        rows_[2 * y] = GradientRow(kBackgroundTop, kBackgroundBottom, y, height_);
+        rows_[2 * y + 1] = GradientRow(kBarTop, kBarBottom, y, height_);
+    }
+}
+
+RowGradients::~RowGradients() { std::free(rows_); }
+
 void ComposeFrame(const BandLevels& levels, const PixelBuffer& picture) {
+    if (picture.height > 0 && picture.height <= kMaxSide) ComposeFrame(levels, picture, RowGradients(picture.height));
+}
+
+void ComposeFrame(const BandLevels& levels, const PixelBuffer& picture, const RowGradients& gradients) {
     const int width = picture.width;
     const int height = picture.height;
-    if (!picture.top_row || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return;
+    if (!picture.top_row || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        gradients.height() != height)
+        return;
 
     Span spans[kBandCount];
     const int span_count = BarSpans(levels, width, height, spans);
 
-    // Each row is written once, left to right, in runs of background and bar.
+    // Each row is written left to right in runs of background and bar.
     unsigned char* row = picture.top_row;
     for (int y = 0; y < height; ++y, row += picture.stride) {
-        const RowColour background = GradientRow(kBackgroundTop, kBackgroundBottom, y, height);
-        const RowColour bar = GradientRow(kBarTop, kBarBottom, y, height);
-        int done = 0;
-        unsigned char* p = row;
+        const RowColour& background = gradients.Background(y);
+        const RowColour& bar = gradients.Bar(y);
+        unsigned char* const row_end = row + 3 * width;
+        unsigned char* done = row;
         for (int i = 0; i < span_count; ++i) {
             const Span& span = spans[i];
             if (y < span.top || y >= span.bottom) continue;
-            p = FillRun(p, span.left - done, background);
-            p = FillRun(p, span.right - span.left, bar);
-            done = span.right;
+            unsigned char* const left = row + 3 * span.left;
+            unsigned char* const right = row + 3 * span.right;
+            FillRun(done, left, row_end, background);
+            FillRun(left, right, row_end, bar);
+            done = right;
         }
-        FillRun(p, width - done, background);
+        FillRun(done, row_end, row_end, background);
     }
 }
 

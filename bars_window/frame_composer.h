@@ -26,8 +26,35 @@ struct PixelBuffer {
     std::ptrdiff_t stride;
 };
 
+// One row's colour as a 16-pixel (48-byte) fill pattern, the smallest that 16-byte
+// stores repeat in step with 3-byte pixels, followed by its first 16 bytes again.
+struct RowColour {
+    unsigned char bytes[64];
+};
+
+// Both gradients' colours for every row of a picture `height` rows tall. They depend on
+// the height alone, so a canvas works them out once instead of in every frame.
+class RowGradients {
+public:
+    explicit RowGradients(int height);
+    ~RowGradients();
+    RowGradients(const RowGradients&) = delete;
+    RowGradients& operator=(const RowGradients&) = delete;
+    // 0 when the table could not be made.
+    int height() const { return height_; }
+    const RowColour& Background(int y) const { return rows_[2 * y]; }
+    const RowColour& Bar(int y) const { return rows_[2 * y + 1]; }
+
+private:
+    int height_ = 0;
+    RowColour* rows_ = nullptr;  // background and bar colour of each row, in turn
+};
+
 // Paints the whole picture for these levels; nothing of the previous frame remains.
 // Levels outside 0..100 (which the reduction never makes) are cut to the picture.
+// `gradients` must be made for the picture's height.
+void ComposeFrame(const BandLevels& levels, const PixelBuffer& picture, const RowGradients& gradients);
+// The same, working the gradients out for this one frame.
 void ComposeFrame(const BandLevels& levels, const PixelBuffer& picture);
 
 }  // namespace bars

@@ -63,10 +63,14 @@ private:
     bool bottom_up_;
 };
 
+// Composed with the gradients made for this frame, or with a table made beforehand.
 std::vector<std::uint32_t> Compose(const BandLevels& levels, int width, int height, bool bottom_up = false,
-                                   int extra_stride = 0) {
+                                   int extra_stride = 0, const bars::RowGradients* gradients = nullptr) {
     Picture picture(width, height, bottom_up, extra_stride);
-    bars::ComposeFrame(levels, picture.Buffer());
+    if (gradients)
+        bars::ComposeFrame(levels, picture.Buffer(), *gradients);
+    else
+        bars::ComposeFrame(levels, picture.Buffer());
     EXPECT_TRUE(picture.OnlyPixelsWritten()) << width << "x" << height;
     return picture.Pixels();
 }
@@ -104,13 +108,15 @@ TEST(ComposeFrame, MatchesThePixelByPixelReference) {
         std::uniform_int_distribution<std::size_t> pick_edge(0, edges.size() - 1);
         std::uniform_real_distribution<float> pick_level(0.0f, 100.0f);
         const int sets = size.width * size.height >= 180 * 64 ? 150 : 40;
+        const bars::RowGradients gradients(size.height);
         for (int set = 0; set < sets; ++set) {
             BandLevels levels;
             for (float& level : levels.level) level = random() % 3 ? edges[pick_edge(random)] : pick_level(random);
             const bool bottom_up = set % 2;
             const int extra_stride = set % 3 == 0 ? 4 : 0;
             const auto want = reference::Frame(levels, size.width, size.height);
-            const auto got = Compose(levels, size.width, size.height, bottom_up, extra_stride);
+            const auto got = Compose(levels, size.width, size.height, bottom_up, extra_stride,
+                                     set % 4 < 2 ? &gradients : nullptr);
             ASSERT_EQ(got, want) << size.width << "x" << size.height << ", set " << set;
         }
     }
