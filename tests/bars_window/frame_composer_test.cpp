@@ -76,7 +76,7 @@ std::vector<std::uint32_t> Compose(const BandLevels& levels, int width, int heig
 }
 
 // Levels that sit on the edges of the rounding rules: whole pixel heights and the
-// floats just beside them, the two of the Part, out-of-range and non-finite values.
+// floats just beside them, 1.5625 and 1.5625002, out-of-range and non-finite values.
 std::vector<float> EdgeLevels(int height) {
     const float scale = static_cast<float>(height) / 100.0f;
     std::vector<float> levels = {0.0f, -0.0f, 1.0f, 1.5625f, 1.5625002f, 10.0f, 21.544346f, 50.0f, 99.0f, 100.0f,
@@ -142,7 +142,7 @@ TEST(ComposeFrame, RowColours) {
     }
 }
 
-// The rectangles of the Part on the 180 x 64 picture: bars at x 0, 10, ... 170, nine
+// The bar rectangles on the 180 x 64 picture: bars at x 0, 10, ... 170, nine
 // columns wide, rows [top, 64) painted; columns 9, 19, ... 179 always background.
 TEST(ComposeFrame, BarRectangles) {
     const struct {
