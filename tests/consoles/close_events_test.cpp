@@ -96,7 +96,9 @@ TEST(CloseEvents, CloseDuringDeliveriesNeverCrashesOrHangs) {
         if (HasFatalFailure()) return;
         ASSERT_TRUE(RaiseIn(run.process(), Raise::kCloseEvent));
         const DWORD code = run.process().WaitExit(10000);
-        ASSERT_NE(code, static_cast<DWORD>(STILL_ACTIVE)) << "hang";
+        ASSERT_NE(code, static_cast<DWORD>(STILL_ACTIVE))
+            << "hang: released " << sim->released << ", deliveries started " << sim->deliveries_started
+            << ", returned " << sim->deliveries_returned;
         EXPECT_NE(code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)) << "crash";
         EXPECT_EQ(sim->released, 1);
         EXPECT_EQ(sim->inflight_at_release, 0);
