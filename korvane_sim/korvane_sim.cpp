@@ -1,0 +1,325 @@
+// Our stand-in Korvane.dll. Demo mode (default): a live made-up spectrum about 30 times
+// a second. Test mode (KORVANE_SIM_CONTROL names a control block): every answer and
+// every delivery is the test's. Built also without one export at a time
+// (KORVANE_SIM_WITHOUT_<Export>) for the failure paths.
+#include <windows.h>
+
+#include <cstring>
+
+#include "demo_spectrum.h"
+#include "player_data_record.h"
+#include "sim_control.h"
+
+using korvane::PlayerDataRecord;
+using namespace korvane::sim;
+
+namespace {
+
+using Handler = int(__stdcall*)(const void* record);
+
+// Module state. A DLL's exports have no context argument, so these are globals; the
+// threads that touch each are named beside it.
+
+// The registered handler: written by SetCallBack (host thread), read by delivery threads.
+Handler volatile g_handler = nullptr;
+// Test mode's control block and its order event, mapped in DllMain attach, unmapped at
+// detach; read-only pointers in between.
+ControlBlock* g_control = nullptr;
+HANDLE g_order_event = nullptr;
+// Set once at release: no delivery may start after it. Delivery threads read it.
+volatile LONG g_stopping = 0;
+// Handler calls under way; the release waits for it to drop to zero.
+volatile LONG g_inflight = 0;
+// Wakes every waiting library thread at release.
+HANDLE g_quit_event = nullptr;
+
+// Every thread the library started, so that release can end them before the code they
+// run is unmapped. g_threads_lock guards the list and is held while a thread is created,
+// so a release never misses one that is being born.
+constexpr int kMaxThreads = 256;
+CRITICAL_SECTION g_threads_lock;
+HANDLE g_threads[kMaxThreads];
+int g_thread_count = 0;
+bool g_background_started = false;  // the control or demo thread; under g_threads_lock
+
+double Seconds() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// One handler call, unless the library is being released. The increment comes before the
+// check, and release sets the flag before it waits for the count: so either the release
+// waits for this call, or this call sees the flag and does not start.
+bool Deliver(const void* record) {
+    InterlockedIncrement(&g_inflight);
+    const Handler handler = g_handler;
+    if (InterlockedCompareExchange(&g_stopping, 0, 0) || !handler) {
+        if (g_control && g_stopping) InterlockedIncrement(&g_control->deliveries_after_release);
+        InterlockedDecrement(&g_inflight);
+        return false;
+    }
+    if (g_control) InterlockedIncrement(&g_control->deliveries_started);
+    handler(record);
+    if (g_control) InterlockedIncrement(&g_control->deliveries_returned);
+    InterlockedDecrement(&g_inflight);
+    return true;
+}
+
+// Waits until `deadline` (seconds), or the library's release; false on release.
+bool WaitUntil(double deadline) {
+    for (;;) {
+        const double left = deadline - Seconds();
+        if (left <= 0) return !g_stopping;
+        const DWORD ms = static_cast<DWORD>(left * 1000.0);
+        if (ms == 0) {
+            SwitchToThread();
+            if (g_stopping) return false;
+        } else if (WaitForSingleObject(g_quit_event, ms) == WAIT_OBJECT_0) {
+            return false;
+        }
+    }
+}
+
+bool StartThread(LPTHREAD_START_ROUTINE routine, void* argument) {
+    EnterCriticalSection(&g_threads_lock);
+    bool started = false;
+    if (!g_stopping) {
+        // Forget threads that have ended, to keep room in the list.
+        int kept = 0;
+        for (int i = 0; i < g_thread_count; ++i) {
+            if (WaitForSingleObject(g_threads[i], 0) == WAIT_OBJECT_0) {
+                CloseHandle(g_threads[i]);
+            } else {
+                g_threads[kept++] = g_threads[i];
+            }
+        }
+        g_thread_count = kept;
+        if (g_thread_count < kMaxThreads) {
+            HANDLE thread = CreateThread(nullptr, 64 * 1024, routine, argument,
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+            if (thread) {
+                g_threads[g_thread_count++] = thread;
+                started = true;
+            }
+        }
+    }
+    LeaveCriticalSection(&g_threads_lock);
+    return started;
+}
+
+// ---- test mode ---------------------------------------------------------------------
+
+struct WorkerOrder {
+    DeliveryOrder order;
+    long stop_seq;
+    HANDLE start;  // manual-reset event shared by the threads of one order
+    volatile LONG waiting;
+};
+
+DWORD WINAPI DeliveryThread(void* argument) {
+    WorkerOrder* work = static_cast<WorkerOrder*>(argument);
+    const DeliveryOrder order = work->order;
+    const long stop_seq = work->stop_seq;
+    HANDLE waits[2] = {work->start, g_quit_event};
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (InterlockedDecrement(&work->waiting) == 0) {
+        CloseHandle(work->start);
+        HeapFree(GetProcessHeap(), 0, work);
+    }
+    if (woke != WAIT_OBJECT_0) return 0;
+
+    static thread_local PlayerDataRecord record;
+    const int records = order.record_count > 0 ? (order.record_count < kMaxRecords ? order.record_count
+                                                                                   : kMaxRecords)
+                                               : 1;
+    double next = Seconds();
+    for (long i = 0; order.count < 0 || i < order.count; ++i) {
+        if (g_stopping || g_control->stop_seq != stop_seq) break;
+        const int r = static_cast<int>((order.first + i) % records + kMaxRecords) % kMaxRecords;
+        std::memcpy(&record, const_cast<const PlayerDataRecord*>(&g_control->records[r]), sizeof record);
+        if (!Deliver(&record)) break;
+        if (order.interval_us > 0) {
+            next += order.interval_us / 1e6;
+            if (!WaitUntil(next)) break;
+        }
+    }
+    return 0;
+}
+
+// Takes the test's orders and starts their delivery threads.
+DWORD WINAPI ControlThread(void*) {
+    HANDLE waits[2] = {g_order_event, g_quit_event};
+    for (;;) {
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
+        const long seq = g_control->order_seq;
+        if (seq == g_control->order_taken) continue;
+        const DeliveryOrder order = g_control->order;
+        const int threads = order.threads > 0 ? order.threads : 1;
+        auto* work = static_cast<WorkerOrder*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WorkerOrder)));
+        if (work) {
+            work->order = order;
+            work->stop_seq = g_control->stop_seq;
+            work->start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            work->waiting = threads;
+            int started = 0;
+            for (int t = 0; t < threads; ++t) started += StartThread(DeliveryThread, work) ? 1 : 0;
+            if (started < threads) {
+                // The threads never started own no share of the order.
+                if (InterlockedExchangeAdd(&work->waiting, -(threads - started)) == threads - started) {
+                    CloseHandle(work->start);
+                    HeapFree(GetProcessHeap(), 0, work);
+                    work = nullptr;
+                }
+            }
+            if (work) SetEvent(work->start);  // all threads of the order go at once
+        }
+        InterlockedExchange(&g_control->order_taken, seq);
+    }
+}
+
+// ---- demo mode ---------------------------------------------------------------------
+
+void DemoRecord(PlayerDataRecord& record) {
+    std::memset(&record, 0, sizeof record);
+    float bins[korvane::kSpectrumBinCount];
+    DemoSpectrum(Seconds(), bins, korvane::kSpectrumBinCount);
+    std::memcpy(record.bytes + korvane::kSpectrumOffset, bins, sizeof bins);
+}
+
+DWORD WINAPI DemoThread(void*) {
+    static PlayerDataRecord record;
+    double next = Seconds();
+    for (;;) {
+        DemoRecord(record);
+        if (!Deliver(&record)) return 0;
+        next += 1.0 / 30.0;
+        if (!WaitUntil(next)) return 0;
+    }
+}
+
+// ---- load and release --------------------------------------------------------------
+
+void Attach() {
+    InitializeCriticalSection(&g_threads_lock);
+    g_quit_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    wchar_t name[200];
+    const DWORD len = GetEnvironmentVariableW(kControlVariable, name, 180);
+    if (len == 0 || len >= 180) return;
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name);
+    if (!mapping) return;
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ControlBlock));
+    CloseHandle(mapping);  // the view keeps the section alive
+    if (!view) return;
+    auto* control = static_cast<ControlBlock*>(view);
+    if (control->magic != kControlMagic) {
+        UnmapViewOfFile(view);
+        return;
+    }
+    std::memcpy(name + len, L"-order", 7 * sizeof(wchar_t));
+    g_order_event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+    g_control = control;
+}
+
+// Runs under the loader lock when the host frees the library: stops deliveries, waits
+// only for handler calls under way (not for threads to exit, which would need the loader
+// lock), then ends the library's threads before their code is unmapped.
+void Release() {
+    EnterCriticalSection(&g_threads_lock);  // no thread is half-created past this point
+    InterlockedExchange(&g_stopping, 1);
+    SetEvent(g_quit_event);
+    while (InterlockedCompareExchange(&g_inflight, 0, 0) != 0) Sleep(0);
+    if (g_control) {
+        g_control->inflight_at_release = g_inflight;
+        InterlockedExchange(&g_control->released, 1);
+    }
+    for (int i = 0; i < g_thread_count; ++i) {
+        if (WaitForSingleObject(g_threads[i], 0) != WAIT_OBJECT_0) {
+            TerminateThread(g_threads[i], 0);
+            WaitForSingleObject(g_threads[i], 5000);
+        }
+        CloseHandle(g_threads[i]);
+    }
+    g_thread_count = 0;
+    LeaveCriticalSection(&g_threads_lock);
+    if (g_order_event) CloseHandle(g_order_event);
+    if (g_control) UnmapViewOfFile(g_control);
+    g_control = nullptr;
+    CloseHandle(g_quit_event);
+    DeleteCriticalSection(&g_threads_lock);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        Attach();
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // At process exit (reserved set) the system has already ended our threads.
+        Release();
+    }
+    return TRUE;
+}
+
+#define KORVANE_EXPORT extern "C" __declspec(dllexport)
+
+#ifndef KORVANE_SIM_WITHOUT_SetCallBack
+KORVANE_EXPORT int __stdcall SetCallBack(const void* handler, int mode) {
+    if (g_control) {
+        InterlockedIncrement(&g_control->calls[kSetCallBack]);
+        InterlockedExchange(&g_control->callback_mode, mode);
+    }
+    g_handler = reinterpret_cast<Handler>(const_cast<void*>(handler));
+    EnterCriticalSection(&g_threads_lock);
+    const bool start = !g_background_started;
+    g_background_started = true;
+    LeaveCriticalSection(&g_threads_lock);
+    if (start) {
+        if (g_control) {
+            if (g_order_event) StartThread(ControlThread, nullptr);
+        } else {
+            StartThread(DemoThread, nullptr);
+        }
+    }
+    return 1;
+}
+#endif
+
+#ifndef KORVANE_SIM_WITHOUT_IsAimp
+KORVANE_EXPORT int __stdcall IsAimp() {
+    if (!g_control) return 1;
+    InterlockedIncrement(&g_control->calls[kIsAimp]);
+    return g_control->is_aimp;
+}
+#endif
+
+#ifndef KORVANE_SIM_WITHOUT_IsData
+KORVANE_EXPORT int __stdcall IsData() {
+    if (!g_control) return 1;
+    InterlockedIncrement(&g_control->calls[kIsData]);
+    return g_control->is_data;
+}
+#endif
+
+#ifndef KORVANE_SIM_WITHOUT_GetData
+KORVANE_EXPORT int __stdcall GetData(void* buffer) {
+    if (!g_control) {
+        if (!buffer) return 0;
+        DemoRecord(*static_cast<PlayerDataRecord*>(buffer));
+        return 1;
+    }
+    InterlockedIncrement(&g_control->calls[kGetData]);
+    const long answer = g_control->get_data;
+    if (answer && buffer) {
+        std::memcpy(buffer, const_cast<const PlayerDataRecord*>(&g_control->get_data_record),
+                    sizeof(PlayerDataRecord));
+    }
+    return answer;
+}
+#endif
