@@ -1,5 +1,6 @@
 // Our stand-in Korvane.dll. Demo mode (default): a live made-up spectrum about 30 times
-// a second. Test mode (KORVANE_SIM_CONTROL names a control block): every answer and
+// a second. WAV mode (KORVANE_SIM_WAV names a file): that file's spectrum in real time.
+// Test mode (KORVANE_SIM_CONTROL names a control block): every answer and
 // every delivery is the test's. Built also without one export at a time
 // (KORVANE_SIM_WITHOUT_<Export>) for the failure paths.
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include "demo_spectrum.h"
 #include "player_data_record.h"
 #include "sim_control.h"
+#include "wav_source.h"
 
 using korvane::PlayerDataRecord;
 using namespace korvane::sim;
@@ -40,7 +42,7 @@ constexpr int kMaxThreads = 256;
 CRITICAL_SECTION g_threads_lock;
 HANDLE g_threads[kMaxThreads];
 int g_thread_count = 0;
-bool g_background_started = false;  // the control or demo thread; under g_threads_lock
+[[maybe_unused]] bool g_background_started = false;  // the control or demo thread; under g_threads_lock
 
 double Seconds() {
     static LARGE_INTEGER frequency = [] {
@@ -153,7 +155,7 @@ DWORD WINAPI DeliveryThread(void* argument) {
 }
 
 // Takes the test's orders and starts their delivery threads.
-DWORD WINAPI ControlThread(void*) {
+[[maybe_unused]] DWORD WINAPI ControlThread(void*) {
     HANDLE waits[2] = {g_order_event, g_quit_event};
     for (;;) {
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
@@ -192,7 +194,7 @@ void DemoRecord(PlayerDataRecord& record) {
     std::memcpy(record.bytes + korvane::kSpectrumOffset, bins, sizeof bins);
 }
 
-DWORD WINAPI DemoThread(void*) {
+[[maybe_unused]] DWORD WINAPI DemoThread(void*) {
     static PlayerDataRecord record;
     double next = Seconds();
     for (;;) {
@@ -203,11 +205,90 @@ DWORD WINAPI DemoThread(void*) {
     }
 }
 
+// ---- WAV mode ----------------------------------------------------------------------
+
+// The file is opened and its header read at the first export call, not in DllMain: the
+// loader lock must not wait on a disk. The playing thread then reads one window a record.
+bool g_wav_mode = false;  // set in Attach
+bool g_wav_loop = false;
+wchar_t g_wav_path[32768];
+INIT_ONCE g_wav_once = INIT_ONCE_STATIC_INIT;
+HANDLE g_wav_file = INVALID_HANDLE_VALUE;
+WavFormat g_wav_format;
+// IsAimp's answer: set before the playing thread starts, cleared by it at the end.
+volatile LONG g_wav_playing = 0;
+// The latest record, for GetData; written by the playing thread under the lock.
+CRITICAL_SECTION g_wav_record_lock;
+PlayerDataRecord g_wav_record;
+volatile LONG g_wav_has_record = 0;
+
+std::size_t ReadWavFile(void* context, std::uint64_t offset, void* out, std::size_t size) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(static_cast<HANDLE>(context), out, static_cast<DWORD>(size), &got, &at)) return 0;
+    return got;
+}
+
+DWORD WINAPI WavThread(void*) {
+    static PlayerDataRecord record;
+    const std::uint64_t count = RecordCount(g_wav_format);
+    const double period = HopFor(g_wav_format.rate) / static_cast<double>(g_wav_format.rate);
+    const double start = Seconds();
+    std::uint64_t played = 0;
+    for (std::uint64_t r = 0;; ++r, ++played) {
+        if (r == count) {
+            if (!g_wav_loop) break;
+            r = 0;
+        }
+        std::memset(&record, 0, sizeof record);
+        float bins[korvane::kSpectrumBinCount];
+        if (!AnalyseWindow(ReadWavFile, g_wav_file, g_wav_format, r * HopFor(g_wav_format.rate), bins)) break;
+        std::memcpy(record.bytes + korvane::kSpectrumOffset, bins, sizeof bins);
+        EnterCriticalSection(&g_wav_record_lock);
+        std::memcpy(&g_wav_record, &record, sizeof record);
+        LeaveCriticalSection(&g_wav_record_lock);
+        InterlockedExchange(&g_wav_has_record, 1);
+        Deliver(&record);  // no handler yet is no reason to stop: GetData serves it
+        if (!WaitUntil(start + static_cast<double>(played + 1) * period)) return 0;
+    }
+    InterlockedExchange(&g_wav_playing, 0);
+    return 0;
+}
+
+BOOL CALLBACK OpenWav(INIT_ONCE*, void*, void**) {
+    g_wav_file = CreateFileW(g_wav_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (g_wav_file == INVALID_HANDLE_VALUE) return TRUE;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(g_wav_file, &size) ||
+        !ParseWav(ReadWavFile, g_wav_file, static_cast<std::uint64_t>(size.QuadPart), &g_wav_format) ||
+        g_wav_format.frame_count == 0) {
+        return TRUE;  // damaged, unsupported or empty: the player is not running
+    }
+    InterlockedExchange(&g_wav_playing, 1);
+    if (!StartThread(WavThread, nullptr)) InterlockedExchange(&g_wav_playing, 0);
+    return TRUE;
+}
+
+// Starts playing at the first call of any export; later calls return at once.
+void EnsureWav() { InitOnceExecuteOnce(&g_wav_once, OpenWav, nullptr, nullptr); }
+
 // ---- load and release --------------------------------------------------------------
 
-void Attach() {
-    InitializeCriticalSection(&g_threads_lock);
-    g_quit_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// Test mode wins over WAV mode, which wins over the demo.
+void ReadWavSetting() {
+    if (g_control) return;
+    const DWORD len = GetEnvironmentVariableW(L"KORVANE_SIM_WAV", g_wav_path, 32768);
+    if (len == 0 || len >= 32768) return;
+    wchar_t loop[4];
+    const DWORD loop_len = GetEnvironmentVariableW(L"KORVANE_SIM_WAV_LOOP", loop, 4);
+    g_wav_loop = loop_len == 1 && loop[0] == L'1';
+    g_wav_mode = true;
+}
+
+void AttachControl() {
     wchar_t name[200];
     const DWORD len = GetEnvironmentVariableW(kControlVariable, name, 180);
     if (len == 0 || len >= 180) return;
@@ -224,6 +305,14 @@ void Attach() {
     std::memcpy(name + len, L"-order", 7 * sizeof(wchar_t));
     g_order_event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
     g_control = control;
+}
+
+void Attach() {
+    InitializeCriticalSection(&g_threads_lock);
+    InitializeCriticalSection(&g_wav_record_lock);
+    g_quit_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    AttachControl();
+    ReadWavSetting();
 }
 
 // Runs under the loader lock when the host frees the library: stops deliveries, waits
@@ -251,6 +340,8 @@ void Release() {
     if (g_control) UnmapViewOfFile(g_control);
     g_control = nullptr;
     CloseHandle(g_quit_event);
+    if (g_wav_file != INVALID_HANDLE_VALUE) CloseHandle(g_wav_file);
+    DeleteCriticalSection(&g_wav_record_lock);
     DeleteCriticalSection(&g_threads_lock);
 }
 
@@ -276,6 +367,10 @@ KORVANE_EXPORT int __stdcall SetCallBack(const void* handler, int mode) {
         InterlockedExchange(&g_control->callback_mode, mode);
     }
     g_handler = reinterpret_cast<Handler>(const_cast<void*>(handler));
+    if (g_wav_mode) {
+        EnsureWav();
+        return 1;
+    }
     EnterCriticalSection(&g_threads_lock);
     const bool start = !g_background_started;
     g_background_started = true;
@@ -293,6 +388,10 @@ KORVANE_EXPORT int __stdcall SetCallBack(const void* handler, int mode) {
 
 #ifndef KORVANE_SIM_WITHOUT_IsAimp
 KORVANE_EXPORT int __stdcall IsAimp() {
+    if (g_wav_mode) {
+        EnsureWav();
+        return g_wav_playing ? 1 : 0;
+    }
     if (!g_control) return 1;
     InterlockedIncrement(&g_control->calls[kIsAimp]);
     return g_control->is_aimp;
@@ -301,6 +400,10 @@ KORVANE_EXPORT int __stdcall IsAimp() {
 
 #ifndef KORVANE_SIM_WITHOUT_IsData
 KORVANE_EXPORT int __stdcall IsData() {
+    if (g_wav_mode) {
+        EnsureWav();
+        return g_wav_playing && g_wav_has_record ? 1 : 0;
+    }
     if (!g_control) return 1;
     InterlockedIncrement(&g_control->calls[kIsData]);
     return g_control->is_data;
@@ -309,6 +412,14 @@ KORVANE_EXPORT int __stdcall IsData() {
 
 #ifndef KORVANE_SIM_WITHOUT_GetData
 KORVANE_EXPORT int __stdcall GetData(void* buffer) {
+    if (g_wav_mode) {
+        EnsureWav();
+        if (!buffer || !g_wav_playing || !g_wav_has_record) return 0;
+        EnterCriticalSection(&g_wav_record_lock);
+        std::memcpy(buffer, &g_wav_record, sizeof g_wav_record);
+        LeaveCriticalSection(&g_wav_record_lock);
+        return 1;
+    }
     if (!g_control) {
         if (!buffer) return 0;
         DemoRecord(*static_cast<PlayerDataRecord*>(buffer));
