@@ -32,8 +32,6 @@ HANDLE g_order_event = nullptr;
 volatile LONG g_stopping = 0;
 // Handler calls under way; the release waits for it to drop to zero.
 volatile LONG g_inflight = 0;
-// Wakes every waiting library thread at release.
-HANDLE g_quit_event = nullptr;
 
 // Every thread the library started, so that release can end them before the code they
 // run is unmapped. g_threads_lock guards the list and is held while a thread is created,
@@ -55,6 +53,14 @@ double Seconds() {
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// Where a library thread ends up once the release has begun: a plain kernel wait that
+// never returns, so the release can end it at a clean point. A thread that returned
+// instead would be on its way out under the loader lock, and ending it there can leave
+// the process unable to exit.
+[[noreturn]] void Park() {
+    for (;;) Sleep(INFINITE);
+}
+
 // One handler call, unless the library is being released. The increment comes before the
 // check, and release sets the flag before it waits for the count: so either the release
 // waits for this call, or this call sees the flag and does not start.
@@ -62,8 +68,8 @@ bool Deliver(const void* record) {
     InterlockedIncrement(&g_inflight);
     const Handler handler = g_handler;
     if (InterlockedCompareExchange(&g_stopping, 0, 0) || !handler) {
-        if (g_control && g_stopping) InterlockedIncrement(&g_control->deliveries_after_release);
         InterlockedDecrement(&g_inflight);
+        if (g_stopping) Park();
         return false;
     }
     if (g_control) InterlockedIncrement(&g_control->deliveries_started);
@@ -73,17 +79,17 @@ bool Deliver(const void* record) {
     return true;
 }
 
-// Waits until `deadline` (seconds), or the library's release; false on release.
+// Waits until `deadline` (seconds); at the library's release the thread parks instead.
 bool WaitUntil(double deadline) {
     for (;;) {
+        if (g_stopping) Park();
         const double left = deadline - Seconds();
-        if (left <= 0) return !g_stopping;
+        if (left <= 0) return true;
         const DWORD ms = static_cast<DWORD>(left * 1000.0);
         if (ms == 0) {
             SwitchToThread();
-            if (g_stopping) return false;
-        } else if (WaitForSingleObject(g_quit_event, ms) == WAIT_OBJECT_0) {
-            return false;
+        } else {
+            Sleep(ms < 5 ? ms : 5);
         }
     }
 }
@@ -128,8 +134,7 @@ DWORD WINAPI DeliveryThread(void* argument) {
     WorkerOrder* work = static_cast<WorkerOrder*>(argument);
     const DeliveryOrder order = work->order;
     const long stop_seq = work->stop_seq;
-    HANDLE waits[2] = {work->start, g_quit_event};
-    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    const DWORD woke = WaitForSingleObject(work->start, INFINITE);
     if (InterlockedDecrement(&work->waiting) == 0) {
         CloseHandle(work->start);
         HeapFree(GetProcessHeap(), 0, work);
@@ -142,7 +147,8 @@ DWORD WINAPI DeliveryThread(void* argument) {
                                                : 1;
     double next = Seconds();
     for (long i = 0; order.count < 0 || i < order.count; ++i) {
-        if (g_stopping || g_control->stop_seq != stop_seq) break;
+        if (g_stopping) Park();
+        if (g_control->stop_seq != stop_seq) break;
         const int r = static_cast<int>((order.first + i) % records + kMaxRecords) % kMaxRecords;
         std::memcpy(&record, const_cast<const PlayerDataRecord*>(&g_control->records[r]), sizeof record);
         if (!Deliver(&record)) break;
@@ -156,9 +162,8 @@ DWORD WINAPI DeliveryThread(void* argument) {
 
 // Takes the test's orders and starts their delivery threads.
 [[maybe_unused]] DWORD WINAPI ControlThread(void*) {
-    HANDLE waits[2] = {g_order_event, g_quit_event};
     for (;;) {
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
+        if (WaitForSingleObject(g_order_event, INFINITE) != WAIT_OBJECT_0) return 0;
         const long seq = g_control->order_seq;
         if (seq == g_control->order_taken) continue;
         const DeliveryOrder order = g_control->order;
@@ -310,21 +315,20 @@ void AttachControl() {
 void Attach() {
     InitializeCriticalSection(&g_threads_lock);
     InitializeCriticalSection(&g_wav_record_lock);
-    g_quit_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     AttachControl();
     ReadWavSetting();
 }
 
 // Runs under the loader lock when the host frees the library: stops deliveries, waits
 // only for handler calls under way (not for threads to exit, which would need the loader
-// lock), then ends the library's threads before their code is unmapped.
+// lock), then ends the library's threads, parked or waiting, before their code is
+// unmapped.
 void Release() {
     EnterCriticalSection(&g_threads_lock);  // no thread is half-created past this point
     InterlockedExchange(&g_stopping, 1);
-    SetEvent(g_quit_event);
     while (InterlockedCompareExchange(&g_inflight, 0, 0) != 0) Sleep(0);
     if (g_control) {
-        g_control->inflight_at_release = g_inflight;
+        g_control->inflight_at_release = g_control->deliveries_started - g_control->deliveries_returned;
         InterlockedExchange(&g_control->released, 1);
     }
     for (int i = 0; i < g_thread_count; ++i) {
@@ -339,7 +343,6 @@ void Release() {
     if (g_order_event) CloseHandle(g_order_event);
     if (g_control) UnmapViewOfFile(g_control);
     g_control = nullptr;
-    CloseHandle(g_quit_event);
     if (g_wav_file != INVALID_HANDLE_VALUE) CloseHandle(g_wav_file);
     DeleteCriticalSection(&g_wav_record_lock);
     DeleteCriticalSection(&g_threads_lock);

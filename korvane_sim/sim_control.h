@@ -45,7 +45,6 @@ struct ControlBlock {
     volatile long deliveries_returned;
     volatile long inflight_at_release;
     volatile long released;
-    volatile long deliveries_after_release;
 
     // Orders: the test fills `order` and `records`, then bumps order_seq; the library
     // takes it and sets order_taken to that number. stop_seq ends every running order.

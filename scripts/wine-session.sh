@@ -35,6 +35,9 @@ wine_session_start() {
             { echo "Wine prefix has no 32-bit side: is the 32-bit loader runnable?" >&2; return 1; }
     fi
     wineserver -p
+    # Wine's services start with the first program and inherit its output: start them
+    # here, on /dev/null, so that no later pipe (ctest's) stays open behind them.
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
     trap wine_session_stop EXIT
 }
 

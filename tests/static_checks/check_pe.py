@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""Checks the shipped files: PE32 for i386, the programs GUI-subsystem and importing only
+Windows system DLLs, the library exporting its four names undecorated.
+
+usage: check_pe.py program EXE... --library DLL [--lacks NAME] ...
+Each --library may be followed by --lacks NAME for a variant built without that export."""
+import struct
+import sys
+
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "winmm.dll", "advapi32.dll",
+    "shell32.dll", "comctl32.dll", "ole32.dll", "oleaut32.dll", "ntdll.dll", "msimg32.dll",
+}
+EXPORTS = {"SetCallBack", "IsAimp", "IsData", "GetData"}
+GUI_SUBSYSTEM = 2
+
+
+class PeError(Exception):
+    pass
+
+
+class Pe:
+    def __init__(self, path):
+        self.path = path
+        with open(path, "rb") as f:
+            self.data = f.read()
+        d = self.data
+        if len(d) < 64 or d[:2] != b"MZ":
+            raise PeError("not an MZ/PE image")
+        pe = struct.unpack_from("<I", d, 0x3C)[0]
+        if pe + 24 > len(d) or d[pe:pe + 4] != b"PE\0\0":
+            raise PeError("no PE signature")
+        self.machine, nsections, _, _, _, opt_size, self.characteristics = struct.unpack_from("<HHIIIHH", d, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from("<H", d, opt)[0]
+        if self.magic != 0x10B:
+            raise PeError("optional header magic 0x%x, not PE32 (0x10b)" % self.magic)
+        self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
+        ndirs = struct.unpack_from("<I", d, opt + 92)[0]
+        self.dirs = [struct.unpack_from("<II", d, opt + 96 + 8 * i) for i in range(min(ndirs, 16))]
+        self.sections = []
+        sec = opt + opt_size
+        for i in range(nsections):
+            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", d, sec + 40 * i)
+            self.sections.append((va, max(vsize, rawsize), rawptr))
+
+    def offset(self, rva):
+        for va, size, raw in self.sections:
+            if va <= rva < va + size:
+                return raw + rva - va
+        raise PeError("rva 0x%x outside every section" % rva)
+
+    def cstr(self, rva):
+        o = self.offset(rva)
+        return self.data[o:self.data.index(b"\0", o)].decode("ascii", "replace")
+
+    def imports(self):
+        rva, size = self.dirs[1] if len(self.dirs) > 1 else (0, 0)
+        names = []
+        if not rva:
+            return names
+        o = self.offset(rva)
+        while True:
+            ilt, _, _, name, iat = struct.unpack_from("<IIIII", self.data, o)
+            if not (ilt or name or iat):
+                return names
+            names.append(self.cstr(name))
+            o += 20
+
+    def exports(self):
+        rva, size = self.dirs[0] if self.dirs else (0, 0)
+        if not rva:
+            return set()
+        o = self.offset(rva)
+        nnames, _, names_rva = struct.unpack_from("<III", self.data, o + 24)[0], None, struct.unpack_from("<I", self.data, o + 32)[0]
+        return {self.cstr(struct.unpack_from("<I", self.data, self.offset(names_rva) + 4 * i)[0]) for i in range(nnames)}
+
+
+def check_common(pe, problems):
+    if pe.machine != 0x14C:
+        problems.append("machine 0x%x, not i386 (0x14c)" % pe.machine)
+    foreign = [n for n in pe.imports() if n.lower() not in SYSTEM_DLLS]
+    if foreign:
+        problems.append("imports non-system DLLs: " + ", ".join(foreign))
+
+
+def main(argv):
+    failures = 0
+    mode, lacks, library = None, set(), None
+    jobs = []
+    for arg in argv:
+        if arg in ("program", "--library", "--lacks"):
+            mode = arg
+            continue
+        if mode == "program":
+            jobs.append(("program", arg, set()))
+        elif mode == "--library":
+            jobs.append(("library", arg, set()))
+        elif mode == "--lacks":
+            jobs[-1][2].add(arg)
+    for kind, path, lacking in jobs:
+        problems = []
+        try:
+            pe = Pe(path)
+            check_common(pe, problems)
+            if kind == "program":
+                if pe.subsystem != GUI_SUBSYSTEM:
+                    problems.append("subsystem %d, not GUI (2)" % pe.subsystem)
+                if pe.characteristics & 0x2000:
+                    problems.append("is a DLL, not a program")
+            else:
+                if not pe.characteristics & 0x2000:
+                    problems.append("not a DLL")
+                exports = pe.exports()
+                decorated = sorted(n for n in exports if "@" in n or n.startswith("_"))
+                if decorated:
+                    problems.append("decorated exports: " + ", ".join(decorated))
+                want = EXPORTS - lacking
+                if exports != want:
+                    problems.append("exports %s, want %s" % (sorted(exports), sorted(want)))
+        except (OSError, PeError, struct.error, ValueError) as e:
+            problems.append(str(e))
+        status = "ok" if not problems else "FAIL: " + "; ".join(problems)
+        print("%-60s %s" % (path, status))
+        failures += bool(problems)
+    print("%d passed, %d failed" % (len(jobs) - failures, failures))
+    return 1 if failures or not jobs else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
