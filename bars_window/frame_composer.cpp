@@ -36,52 +36,59 @@ RowColour GradientRow(std::uint32_t start, std::uint32_t end, int y, int height)
     return colour;
 }
 
-// Fills the run [p, run_end) of a row ending at row_end. Whole 16-byte chunks may spill
-// past run_end, since the runs to the right are written afterwards and cover it, but
-// never past row_end: the padding and whatever follows the picture stay untouched.
-// Chunks go at fixed pattern offsets, three to a 48-byte block; a run-time offset into
-// the pattern costs more than the stores themselves under x86 emulation.
+// Copies n bytes forward from src to dst, in order, as a string move does: with src
+// 48 bytes behind dst it repeats what it has just written. Under x86 emulation one
+// string move is several times cheaper than the 16-byte stores for the same bytes.
+inline void CopyForward(unsigned char* dst, const unsigned char* src, std::size_t n) {
+#if defined(__i386__) || defined(__x86_64__)
+    std::size_t words = n / 4, rest = n % 4;
+    asm volatile("rep movsl" : "+D"(dst), "+S"(src), "+c"(words) : : "memory");
+    asm volatile("rep movsb" : "+D"(dst), "+S"(src), "+c"(rest) : : "memory");
+#else
+    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
+#endif
+}
+
+// Fills exactly the n bytes at p, which start on a pixel, with the colour; nothing
+// beyond them is written, so bars can go over a background already in place.
+// Chunks come from fixed pattern offsets where it can: a run-time offset into the
+// pattern costs more than the stores themselves under x86 emulation.
 // Inlined: the calls would cost more than the stores of a short run.
-[[gnu::always_inline]] inline void FillRun(unsigned char* p, unsigned char* run_end, unsigned char* row_end,
-                                           const RowColour& colour) {
+[[gnu::always_inline]] inline void FillRun(unsigned char* p, std::ptrdiff_t n, const RowColour& colour) {
     const unsigned char* pattern = colour.bytes;
-    while (run_end - p > 32 && row_end - p >= 48) {
+    if (n >= 48) {
         std::memcpy(p, pattern, 16);
         std::memcpy(p + 16, pattern + 16, 16);
         std::memcpy(p + 32, pattern + 32, 16);
-        p += 48;
+        if (n > 48) CopyForward(p + 48, p, static_cast<std::size_t>(n - 48));  // the pattern repeats every 48
+        return;
     }
-    // At most two more chunks, then under 16 bytes, copied exactly in fixed-size pieces
-    // (a variable-length copy becomes a byte-wise string move).
-    const unsigned char* from = pattern;
-    if (p < run_end && row_end - p >= 16) {
-        std::memcpy(p, from, 16);
-        p += 16;
-        from += 16;
-        if (p < run_end && row_end - p >= 16) {
-            std::memcpy(p, from, 16);
-            p += 16;
-            from += 16;
-        }
+    if (n >= 16) {
+        // One or two chunks from the start, the last 16 bytes from where they fall in the
+        // pattern (at most offset 32, inside its 64 bytes).
+        std::memcpy(p, pattern, 16);
+        if (n >= 32) std::memcpy(p + 16, pattern + 16, 16);
+        std::memcpy(p + n - 16, pattern + n - 16, 16);
+        return;
     }
-    const std::ptrdiff_t rest = run_end - p;
-    if (rest <= 0) return;
-    if (rest & 8) {
-        std::memcpy(p, from, 8);
+    // Under 16 bytes, in fixed-size pieces (a variable-length copy becomes a byte-wise
+    // string move).
+    if (n & 8) {
+        std::memcpy(p, pattern, 8);
         p += 8;
-        from += 8;
+        pattern += 8;
     }
-    if (rest & 4) {
-        std::memcpy(p, from, 4);
+    if (n & 4) {
+        std::memcpy(p, pattern, 4);
         p += 4;
-        from += 4;
+        pattern += 4;
     }
-    if (rest & 2) {
-        std::memcpy(p, from, 2);
+    if (n & 2) {
+        std::memcpy(p, pattern, 2);
         p += 2;
-        from += 2;
+        pattern += 2;
     }
-    if (rest & 1) *p = *from;
+    if (n & 1) *p = *pattern;
 }
 
 // The part of one bar's rectangle inside the picture: columns [left, right), rows
@@ -148,23 +155,16 @@ void ComposeFrame(const BandLevels& levels, const PixelBuffer& picture, const Ro
     Span spans[kBandCount];
     const int span_count = BarSpans(levels, width, height, spans);
 
-    // Each row is written left to right in runs of background and bar.
+    // Each row: the background across it, then the bars standing in it.
     unsigned char* row = picture.top_row;
     for (int y = 0; y < height; ++y, row += picture.stride) {
-        const RowColour& background = gradients.Background(y);
+        FillRun(row, 3 * static_cast<std::ptrdiff_t>(width), gradients.Background(y));
         const RowColour& bar = gradients.Bar(y);
-        unsigned char* const row_end = row + 3 * width;
-        unsigned char* done = row;
         for (int i = 0; i < span_count; ++i) {
             const Span& span = spans[i];
-            if (y < span.top || y >= span.bottom) continue;
-            unsigned char* const left = row + 3 * span.left;
-            unsigned char* const right = row + 3 * span.right;
-            FillRun(done, left, row_end, background);
-            FillRun(left, right, row_end, bar);
-            done = right;
+            if (y >= span.top && y < span.bottom)
+                FillRun(row + 3 * span.left, 3 * static_cast<std::ptrdiff_t>(span.right - span.left), bar);
         }
-        FillRun(done, row_end, row_end, background);
     }
 }
 
