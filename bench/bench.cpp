@@ -66,18 +66,6 @@ Stats Summarize(std::vector<double> values) {
     return s;
 }
 
-// Microseconds per call of run(i), one timing per call.
-template <typename Run>
-Stats PerCall(int runs, Run run) {
-    std::vector<double> times(runs);
-    for (int i = 0; i < runs; ++i) {
-        const double start = Now();
-        run(i);
-        times[i] = Now() - start;
-    }
-    return Summarize(times);
-}
-
 std::string Figure(const Stats& s, const char* unit, int decimals = 1) {
     if (!s.ok) return "not measured";
     char text[160];
@@ -222,7 +210,6 @@ void FrameRows(const Settings& settings, const std::vector<korvane::PlayerDataRe
     // slow spell of the machine falls on both alike.
     for (int i = 0; i < 100; ++i)
         bars::ComposeFrame(bars::ReduceBands(Spectrum(records[i % n])), picture, gradients);
-    compose_times.reserve(settings.frame_runs);
     for (int i = 0; i < settings.frame_runs; ++i) {
         const double start = Now();
         bars::ComposeFrame(bars::ReduceBands(Spectrum(records[i % n])), picture, gradients);
