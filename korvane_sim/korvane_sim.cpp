@@ -259,6 +259,7 @@ DWORD WINAPI WavThread(void*) {
         if (!WaitUntil(start + static_cast<double>(played + 1) * period)) return 0;
     }
     InterlockedExchange(&g_wav_playing, 0);
+    if (g_stopping) Park();  // never exit under the releasing loader lock
     return 0;
 }
 
