@@ -57,8 +57,21 @@ double Seconds() {
 // never returns, so the release can end it at a clean point. A thread that returned
 // instead would be on its way out under the loader lock, and ending it there can leave
 // the process unable to exit.
+// Library threads alive and not yet on their way out, and those of them parked: the
+// release waits until the two agree, so that no thread is ended inside a heap, file or
+// loader call. Both only ever counted with interlocked operations.
+volatile LONG g_live = 0;
+volatile LONG g_parked = 0;
+
 [[noreturn]] void Park() {
+    InterlockedIncrement(&g_parked);
     for (;;) Sleep(INFINITE);
+}
+
+// The last step of a library thread that ends by itself.
+DWORD ThreadDone() {
+    InterlockedDecrement(&g_live);
+    return 0;
 }
 
 // One handler call, unless the library is being released. The increment comes before the
@@ -112,6 +125,7 @@ bool StartThread(LPTHREAD_START_ROUTINE routine, void* argument) {
             HANDLE thread = CreateThread(nullptr, 64 * 1024, routine, argument,
                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
             if (thread) {
+                InterlockedIncrement(&g_live);
                 g_threads[g_thread_count++] = thread;
                 started = true;
             }
@@ -139,9 +153,9 @@ DWORD WINAPI DeliveryThread(void* argument) {
         CloseHandle(work->start);
         HeapFree(GetProcessHeap(), 0, work);
     }
-    if (woke != WAIT_OBJECT_0) return 0;
+    if (woke != WAIT_OBJECT_0) return ThreadDone();
 
-    static thread_local PlayerDataRecord record;
+    PlayerDataRecord record;  // on the stack: no per-thread allocation to be caught in
     const int records = order.record_count > 0 ? (order.record_count < kMaxRecords ? order.record_count
                                                                                    : kMaxRecords)
                                                : 1;
@@ -157,13 +171,14 @@ DWORD WINAPI DeliveryThread(void* argument) {
             if (!WaitUntil(next)) break;
         }
     }
-    return 0;
+    return ThreadDone();
 }
 
 // Takes the test's orders and starts their delivery threads.
 [[maybe_unused]] DWORD WINAPI ControlThread(void*) {
     for (;;) {
-        if (WaitForSingleObject(g_order_event, INFINITE) != WAIT_OBJECT_0) return 0;
+        if (WaitForSingleObject(g_order_event, INFINITE) != WAIT_OBJECT_0) return ThreadDone();
+        if (g_stopping) Park();
         const long seq = g_control->order_seq;
         if (seq == g_control->order_taken) continue;
         const DeliveryOrder order = g_control->order;
@@ -204,9 +219,9 @@ void DemoRecord(PlayerDataRecord& record) {
     double next = Seconds();
     for (;;) {
         DemoRecord(record);
-        if (!Deliver(&record)) return 0;
+        if (!Deliver(&record)) return ThreadDone();
         next += 1.0 / 30.0;
-        if (!WaitUntil(next)) return 0;
+        if (!WaitUntil(next)) return ThreadDone();
     }
 }
 
@@ -256,11 +271,11 @@ DWORD WINAPI WavThread(void*) {
         LeaveCriticalSection(&g_wav_record_lock);
         InterlockedExchange(&g_wav_has_record, 1);
         Deliver(&record);  // no handler yet is no reason to stop: GetData serves it
-        if (!WaitUntil(start + static_cast<double>(played + 1) * period)) return 0;
+        if (!WaitUntil(start + static_cast<double>(played + 1) * period)) return ThreadDone();
     }
     InterlockedExchange(&g_wav_playing, 0);
     if (g_stopping) Park();  // never exit under the releasing loader lock
-    return 0;
+    return ThreadDone();
 }
 
 BOOL CALLBACK OpenWav(INIT_ONCE*, void*, void**) {
@@ -327,7 +342,11 @@ void Attach() {
 void Release() {
     EnterCriticalSection(&g_threads_lock);  // no thread is half-created past this point
     InterlockedExchange(&g_stopping, 1);
+    if (g_order_event) SetEvent(g_order_event);  // the control thread parks on waking
     while (InterlockedCompareExchange(&g_inflight, 0, 0) != 0) Sleep(0);
+    // Every thread checks the flag within a few milliseconds and parks; the bound only
+    // matters for a thread held up where it cannot look.
+    for (int waited = 0; waited < 2000 && g_parked < g_live; ++waited) Sleep(1);
     if (g_control) {
         g_control->inflight_at_release = g_control->deliveries_started - g_control->deliveries_returned;
         InterlockedExchange(&g_control->released, 1);

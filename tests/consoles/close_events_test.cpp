@@ -70,19 +70,28 @@ TEST(CloseEvents, EndTheProgramReleasingTheLibraryOnlyOnClose) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SimControl sim;
-        Prepared(sim);
-        RunWithFile run(L"full", c.program, L"close_events");
-        StartWorking(sim, run, c.program, 2);
-        if (HasFatalFailure()) return;
-        ASSERT_TRUE(RaiseIn(run.process(), c.how));
-        // Ended by the system's default handling, not an orderly exit.
-        EXPECT_NE(run.process().WaitExit(10000), static_cast<DWORD>(STILL_ACTIVE));
-        EXPECT_EQ(sim->released, c.releases ? 1 : 0);
-        if (c.releases) {
-            EXPECT_EQ(sim->inflight_at_release, 0);
+        // Under Wine, a process that the default handling ends while library threads are
+        // still writing now and then never finishes its exit (seen about once in twenty
+        // runs, inside Wine's teardown). One fresh try tells that apart from a program
+        // that ignores the event, which would stay up both times.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SimControl sim;
+            Prepared(sim);
+            RunWithFile run(L"full", c.program, L"close_events");
+            StartWorking(sim, run, c.program, 2);
+            if (HasFatalFailure()) return;
+            ASSERT_TRUE(RaiseIn(run.process(), c.how));
+            // Ended by the system's default handling, not an orderly exit.
+            const DWORD code = run.process().WaitExit(10000);
+            if (code == STILL_ACTIVE && !c.releases && attempt == 0) continue;
+            EXPECT_NE(code, static_cast<DWORD>(STILL_ACTIVE));
+            EXPECT_EQ(sim->released, c.releases ? 1 : 0);
+            if (c.releases) {
+                EXPECT_EQ(sim->inflight_at_release, 0);
+            }
+            run.Lines();  // whole lines only, up to the end
+            break;
         }
-        run.Lines();  // whole lines only, up to the end
     }
 }
 
