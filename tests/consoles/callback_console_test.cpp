@@ -17,12 +17,6 @@ namespace {
 
 constexpr wchar_t kProgram[] = L"callback_console";
 
-float FromBits(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 TEST(CallbackConsole, PrintsEachDeliveryAsAWholeLineTheMomentItArrives) {
     const struct {
         float value;

@@ -4,12 +4,21 @@
 // raising console control events in it.
 #include <windows.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "harness.h"
 
 namespace console_test {
+
+// A float with exactly these bits (NaN payloads, negative zero).
+inline float FromBits(std::uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
 
 constexpr wchar_t kLoadFailed[] = L"Не удалось загрузить библиотеку";
 constexpr wchar_t kBoxText[] = L"Нажмите на 'OK' для завершения работы программы";

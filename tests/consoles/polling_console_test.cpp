@@ -15,12 +15,6 @@ namespace {
 
 constexpr wchar_t kProgram[] = L"polling_console";
 
-float FromBits(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 bool WaitCalls(SimControl& sim, korvane::sim::Export e, long n, DWORD timeout_ms = 15000) {
     const DWORD start = GetTickCount();
     while (sim.Calls(e) < n) {
