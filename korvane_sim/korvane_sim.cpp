@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "demo_spectrum.h"
+#include "made_up_music.h"
 #include "player_data_record.h"
 #include "sim_control.h"
 #include "wav_source.h"

@@ -1,4 +1,4 @@
-#include "demo_spectrum.h"
+#include "made_up_music.h"
 
 #include <cmath>
 
