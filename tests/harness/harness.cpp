@@ -92,15 +92,6 @@ bool SimControl::WaitReturned(long n, DWORD timeout_ms) {
     return true;
 }
 
-bool SimControl::WaitReleased(DWORD timeout_ms) {
-    const DWORD start = GetTickCount();
-    while (!block_->released) {
-        if (GetTickCount() - start > timeout_ms) return false;
-        Sleep(1);
-    }
-    return true;
-}
-
 // ---- Process -----------------------------------------------------------------------
 
 Process::~Process() {

@@ -45,8 +45,6 @@ public:
     void StopDeliveries();
     // Waits until deliveries_returned reaches n; false on timeout.
     bool WaitReturned(long n, DWORD timeout_ms = 10000);
-    // Waits until the library has been released in the host.
-    bool WaitReleased(DWORD timeout_ms = 10000);
 
 private:
     HANDLE mapping_ = nullptr;
@@ -104,7 +102,6 @@ bool DismissBox(HWND box, Dismiss how);
 // Pixels of a window's client area as read back from the screen (GetDC + BitBlt into a
 // 32-bit DIB), as 0x00BBGGRR values row by row from the top.
 std::vector<std::uint32_t> ReadClientPixels(HWND hwnd, int x, int y, int width, int height);
-inline std::uint32_t Rgb(std::uint32_t bgr) { return bgr; }
 
 // Output written by a child as UTF-16LE; reads the whole file.
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
