@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Checks the shipped files: PE32 for i386, the programs GUI-subsystem and importing only
-Windows system DLLs, the library exporting its four names undecorated.
+"""Checks the shipped files: PE32 for i386 (or PE32+ for x86-64 with --arch x86_64), the
+programs GUI-subsystem and importing only Windows system DLLs, the library exporting its
+four names undecorated.
 
-usage: check_pe.py program EXE... --library DLL [--lacks NAME] ...
+usage: check_pe.py [--arch i686|x86_64] program EXE... --library DLL [--lacks NAME] ...
 Each --library may be followed by --lacks NAME for a variant built without that export."""
 import struct
 import sys
@@ -13,6 +14,8 @@ SYSTEM_DLLS = {
 }
 EXPORTS = {"SetCallBack", "IsAimp", "IsData", "GetData"}
 GUI_SUBSYSTEM = 2
+# Machine and optional-header magic of each build.
+ARCHES = {"i686": (0x14C, 0x10B, "i386", "PE32"), "x86_64": (0x8664, 0x20B, "x86-64", "PE32+")}
 
 
 class PeError(Exception):
@@ -33,11 +36,12 @@ class Pe:
         self.machine, nsections, _, _, _, opt_size, self.characteristics = struct.unpack_from("<HHIIIHH", d, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", d, opt)[0]
-        if self.magic != 0x10B:
-            raise PeError("optional header magic 0x%x, not PE32 (0x10b)" % self.magic)
+        if self.magic not in (0x10B, 0x20B):
+            raise PeError("optional header magic 0x%x, neither PE32 nor PE32+" % self.magic)
         self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
-        ndirs = struct.unpack_from("<I", d, opt + 92)[0]
-        self.dirs = [struct.unpack_from("<II", d, opt + 96 + 8 * i) for i in range(min(ndirs, 16))]
+        dirs_at = opt + (92 if self.magic == 0x10B else 108)  # PE32+ has 8-byte stack and heap sizes
+        ndirs = struct.unpack_from("<I", d, dirs_at)[0]
+        self.dirs = [struct.unpack_from("<II", d, dirs_at + 4 + 8 * i) for i in range(min(ndirs, 16))]
         self.sections = []
         sec = opt + opt_size
         for i in range(nsections):
@@ -76,9 +80,12 @@ class Pe:
         return {self.cstr(struct.unpack_from("<I", self.data, self.offset(names_rva) + 4 * i)[0]) for i in range(nnames)}
 
 
-def check_common(pe, problems):
-    if pe.machine != 0x14C:
-        problems.append("machine 0x%x, not i386 (0x14c)" % pe.machine)
+def check_common(pe, arch, problems):
+    machine, magic, machine_name, format_name = ARCHES[arch]
+    if pe.machine != machine:
+        problems.append("machine 0x%x, not %s (0x%x)" % (pe.machine, machine_name, machine))
+    if pe.magic != magic:
+        problems.append("optional header magic 0x%x, not %s (0x%x)" % (pe.magic, format_name, magic))
     foreign = [n for n in pe.imports() if n.lower() not in SYSTEM_DLLS]
     if foreign:
         problems.append("imports non-system DLLs: " + ", ".join(foreign))
@@ -86,10 +93,16 @@ def check_common(pe, problems):
 
 def main(argv):
     failures = 0
-    mode, lacks, library = None, set(), None
+    mode, arch = None, "i686"
     jobs = []
     for arg in argv:
-        if arg in ("program", "--library", "--lacks"):
+        if mode == "--arch":
+            if arg not in ARCHES:
+                print("unknown --arch %s" % arg)
+                return 2
+            arch, mode = arg, None
+            continue
+        if arg in ("program", "--library", "--lacks", "--arch"):
             mode = arg
             continue
         if mode == "program":
@@ -102,7 +115,7 @@ def main(argv):
         problems = []
         try:
             pe = Pe(path)
-            check_common(pe, problems)
+            check_common(pe, arch, problems)
             if kind == "program":
                 if pe.subsystem != GUI_SUBSYSTEM:
                     problems.append("subsystem %d, not GUI (2)" % pe.subsystem)
