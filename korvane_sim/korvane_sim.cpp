@@ -1,5 +1,6 @@
 // Our stand-in Korvane.dll. Demo mode (default): a live made-up spectrum about 30 times
 // a second. WAV mode (KORVANE_SIM_WAV names a file): that file's spectrum in real time.
+// Live mode (KORVANE_SIM_CAPTURE): the spectrum of what the computer plays or hears.
 // Test mode (KORVANE_SIM_CONTROL names a control block): every answer and
 // every delivery is the test's. Built also without one export at a time
 // (KORVANE_SIM_WITHOUT_<Export>) for the failure paths.
@@ -7,6 +8,7 @@
 
 #include <cstring>
 
+#include "live_capture.h"
 #include "made_up_music.h"
 #include "player_data_record.h"
 #include "sim_control.h"
@@ -296,11 +298,71 @@ BOOL CALLBACK OpenWav(INIT_ONCE*, void*, void**) {
 // Starts playing at the first call of any export; later calls return at once.
 void EnsureWav() { InitOnceExecuteOnce(&g_wav_once, OpenWav, nullptr, nullptr); }
 
+// ---- live mode ---------------------------------------------------------------------
+
+// Capture is set up on the library's own thread at the first export call, never in
+// DllMain; COM is initialised on that thread alone.
+bool g_live_mode = false;  // set in Attach
+wchar_t g_live_setting[128];
+INIT_ONCE g_live_once = INIT_ONCE_STATIC_INIT;
+// IsAimp's answer: 1 while an endpoint is capturing. Written by the live thread.
+volatile LONG g_live_capturing = 0;
+// Set by the live thread once its first attempt to open an endpoint is over, so that the
+// first IsAimp answers for the device rather than for a thread still starting.
+HANDLE g_live_ready = nullptr;
+// The latest record, for GetData; written by the live thread under the lock.
+CRITICAL_SECTION g_live_record_lock;
+PlayerDataRecord g_live_record;
+
+DWORD WINAPI LiveThread(void*) {
+    static PlayerDataRecord record;
+    static LiveWindow window;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    LiveCapture capture(g_live_setting);
+    const double period = 1.0 / kRecordsPerSecond;
+    double next = Seconds();
+    for (;;) {
+        if (g_stopping) {
+            capture.Close();  // stops the stream; COM itself goes with the process
+            Park();
+        }
+        capture.Poll(Seconds(), window);
+        InterlockedExchange(&g_live_capturing, capture.Capturing() ? 1 : 0);
+        SetEvent(g_live_ready);
+        // Through silence and while no device can be had, records of zeros keep coming.
+        float bins[korvane::kSpectrumBinCount];
+        window.Analyse(bins);
+        std::memset(&record, 0, sizeof record);
+        std::memcpy(record.bytes + korvane::kSpectrumOffset, bins, sizeof bins);
+        EnterCriticalSection(&g_live_record_lock);
+        std::memcpy(&g_live_record, &record, sizeof record);
+        LeaveCriticalSection(&g_live_record_lock);
+        Deliver(&record);
+        next += period;
+        if (next < Seconds() - period) next = Seconds();  // after a stall, no burst to catch up
+        if (!WaitUntil(next)) return ThreadDone();
+    }
+}
+
+BOOL CALLBACK StartLive(INIT_ONCE*, void*, void**) {
+    g_live_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (g_live_ready && StartThread(LiveThread, nullptr)) WaitForSingleObject(g_live_ready, 1000);
+    return TRUE;
+}
+
+void EnsureLive() { InitOnceExecuteOnce(&g_live_once, StartLive, nullptr, nullptr); }
+
 // ---- load and release --------------------------------------------------------------
 
-// Test mode wins over WAV mode, which wins over the demo.
-void ReadWavSetting() {
+// Test mode wins over live mode, which wins over WAV mode, which wins over the demo.
+void ReadLiveSetting() {
     if (g_control) return;
+    const DWORD len = GetEnvironmentVariableW(L"KORVANE_SIM_CAPTURE", g_live_setting, 128);
+    g_live_mode = len > 0 && len < 128;
+}
+
+void ReadWavSetting() {
+    if (g_control || g_live_mode) return;
     const DWORD len = GetEnvironmentVariableW(L"KORVANE_SIM_WAV", g_wav_path, 32768);
     if (len == 0 || len >= 32768) return;
     wchar_t loop[4];
@@ -331,7 +393,9 @@ void AttachControl() {
 void Attach() {
     InitializeCriticalSection(&g_threads_lock);
     InitializeCriticalSection(&g_wav_record_lock);
+    InitializeCriticalSection(&g_live_record_lock);
     AttachControl();
+    ReadLiveSetting();
     ReadWavSetting();
 }
 
@@ -364,7 +428,9 @@ void Release() {
     if (g_control) UnmapViewOfFile(g_control);
     g_control = nullptr;
     if (g_wav_file != INVALID_HANDLE_VALUE) CloseHandle(g_wav_file);
+    if (g_live_ready) CloseHandle(g_live_ready);
     DeleteCriticalSection(&g_wav_record_lock);
+    DeleteCriticalSection(&g_live_record_lock);
     DeleteCriticalSection(&g_threads_lock);
 }
 
@@ -390,6 +456,10 @@ KORVANE_EXPORT int __stdcall SetCallBack(const void* handler, int mode) {
         InterlockedExchange(&g_control->callback_mode, mode);
     }
     g_handler = reinterpret_cast<Handler>(const_cast<void*>(handler));
+    if (g_live_mode) {
+        EnsureLive();
+        return 1;
+    }
     if (g_wav_mode) {
         EnsureWav();
         return 1;
@@ -411,6 +481,10 @@ KORVANE_EXPORT int __stdcall SetCallBack(const void* handler, int mode) {
 
 #ifndef KORVANE_SIM_WITHOUT_IsAimp
 KORVANE_EXPORT int __stdcall IsAimp() {
+    if (g_live_mode) {
+        EnsureLive();
+        return g_live_capturing ? 1 : 0;
+    }
     if (g_wav_mode) {
         EnsureWav();
         return g_wav_playing ? 1 : 0;
@@ -423,6 +497,10 @@ KORVANE_EXPORT int __stdcall IsAimp() {
 
 #ifndef KORVANE_SIM_WITHOUT_IsData
 KORVANE_EXPORT int __stdcall IsData() {
+    if (g_live_mode) {
+        EnsureLive();
+        return 1;  // a record of the newest sound, or of silence, is always there
+    }
     if (g_wav_mode) {
         EnsureWav();
         return g_wav_playing && g_wav_has_record ? 1 : 0;
@@ -435,6 +513,14 @@ KORVANE_EXPORT int __stdcall IsData() {
 
 #ifndef KORVANE_SIM_WITHOUT_GetData
 KORVANE_EXPORT int __stdcall GetData(void* buffer) {
+    if (g_live_mode) {
+        EnsureLive();
+        if (!buffer) return 0;
+        EnterCriticalSection(&g_live_record_lock);
+        std::memcpy(buffer, &g_live_record, sizeof g_live_record);
+        LeaveCriticalSection(&g_live_record_lock);
+        return 1;
+    }
     if (g_wav_mode) {
         EnsureWav();
         if (!buffer || !g_wav_playing || !g_wav_has_record) return 0;

@@ -57,6 +57,18 @@ bool ParseFmt(const unsigned char* body, std::uint32_t size, WavFormat* format) 
     return true;
 }
 
+// The periodic Hann window of the analysis.
+double Hann(std::size_t n) {
+    const double pi = std::acos(-1.0);
+    return 0.5 - 0.5 * std::cos(2.0 * pi * static_cast<double>(n) / kWindowSize);
+}
+
+// FFT of the windowed samples, then the scale, into the 256 bins.
+void Transform(std::complex<double>* x, float* bins) {
+    Fft(x, kWindowSize);
+    for (std::size_t k = 0; k < kBinCount; ++k) bins[k] = ScaleMagnitude(std::abs(x[k]));
+}
+
 }  // namespace
 
 bool ParseWav(ReadAt read, void* context, std::uint64_t file_size, WavFormat* format) {
@@ -118,7 +130,6 @@ bool AnalyseWindow(ReadAt read, void* context, const WavFormat& format, std::uin
     constexpr std::size_t kChunkFrames = 64;
     unsigned char raw[kChunkFrames * kMaxChannels * 4];
     std::size_t filled = 0;
-    const double pi = std::acos(-1.0);
     while (filled < kWindowSize) {
         const std::uint64_t frame = first + filled;
         std::size_t frames = kWindowSize - filled < kChunkFrames ? kWindowSize - filled : kChunkFrames;
@@ -147,14 +158,18 @@ bool AnalyseWindow(ReadAt read, void* context, const WavFormat& format, std::uin
                 }
             }
             const std::size_t n = filled + i;
-            const double hann = 0.5 - 0.5 * std::cos(2.0 * pi * static_cast<double>(n) / kWindowSize);
-            x[n] = hann * sum / format.channels;
+            x[n] = Hann(n) * sum / format.channels;
         }
         filled += frames;
     }
-    Fft(x, kWindowSize);
-    for (std::size_t k = 0; k < kBinCount; ++k) bins[k] = ScaleMagnitude(std::abs(x[k]));
+    Transform(x, bins);
     return true;
+}
+
+void AnalyseMono(const double* mono, float* bins) {
+    std::complex<double> x[kWindowSize];
+    for (std::size_t n = 0; n < kWindowSize; ++n) x[n] = Hann(n) * mono[n];
+    Transform(x, bins);
 }
 
 }  // namespace korvane::sim

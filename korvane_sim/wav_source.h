@@ -45,6 +45,9 @@ std::uint64_t RecordCount(const WavFormat& format);
 bool AnalyseWindow(ReadAt read, void* context, const WavFormat& format, std::uint64_t first,
                    float* bins);
 
+// The same analysis of kWindowSize mono samples already in memory (the live source's).
+void AnalyseMono(const double* mono, float* bins);
+
 // The scale on its own: |X[k]| of a 512-point Hann-windowed transform to 0..100.
 float ScaleMagnitude(double magnitude);
 
