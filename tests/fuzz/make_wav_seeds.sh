@@ -6,7 +6,7 @@ set -euo pipefail
 out=$(cd "$(dirname "$0")" && pwd)/wav_seeds
 mkdir -p "$out"
 cd "$out"
-s() { local name=$1; shift; sox -D -n "$@" "$name" synth "${SYNTH[@]}"; }
+s() { local name=$1; shift; sox -R -D -n "$@" "$name" synth "${SYNTH[@]}"; }
 
 SYNTH=(0.01 sine 1000);     s pcm16_mono_44100.wav -r 44100 -b 16 -c 1
 SYNTH=(0.04 sine 300);      s pcm16_stereo_11025.wav -r 11025 -b 16 -c 2
