@@ -17,7 +17,7 @@ constexpr REFERENCE_TIME kBufferDuration = 2000000;  // 200 ms in 100-ns units
 constexpr double kQuietAfter = 0.1;
 // An input endpoint sends packets all the time, silence too: none for this long means the
 // stream is dead (a sound server gone, say), and it is opened again.
-constexpr double kStalledAfter = 1.0;
+constexpr double kStalledAfter = 3.0;
 
 const HRESULT kNoEndpoint = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 const HRESULT kUnsupportedFormat = AUDCLNT_E_UNSUPPORTED_FORMAT;

@@ -45,13 +45,13 @@ class SoundServer:
 SERVER = SoundServer()
 
 
-def play(frequency, seconds, amplitude=0.5):
-    """Plays a sine into the null sink; returns when it is done."""
+def play(frequency, seconds, amplitude=0.5, sink="null"):
+    """Plays a sine into a sink (the default input hears "null"); returns when it is done."""
     sox = subprocess.Popen(["sox", "-D", "-n", "-r", str(RATE), "-c", "2", "-b", "16", "-t", "wav", "-",
                             "synth", str(seconds), "sine", str(frequency), "vol", str(amplitude)],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     with sox.stdout:
-        subprocess.run(["paplay", "--latency-msec=20", "-d", "null"], stdin=sox.stdout, check=True)
+        subprocess.run(["paplay", "--latency-msec=20", "-d", sink], stdin=sox.stdout, check=True)
     sox.wait()
 
 
@@ -186,7 +186,10 @@ class LiveSound(unittest.TestCase):
         recs, aimp, debug, release = records(probe("records", 12.0))
         runner["thread"].join()
         heard_after = [r for r in recs if r[0] >= events["up_ms"] and r[3] > 25]
-        self.assertTrue(heard_after, "no sound heard after the restart")
+        self.assertTrue(heard_after, "no sound heard after the restart; relative to it: IsAimp %s, "
+                        "records at %s, debugger %s" % (
+                            [(round(ms - events["up_ms"]), a) for ms, a in aimp],
+                            [(round(r[0] - events["up_ms"]), r[3]) for r in recs[::20]], debug))
         recovery = heard_after[0][0] - events["up_ms"]
         gaps = [b[0] - a[0] for a, b in zip(recs, recs[1:])]
         self.assertLess(max(gaps), 250.0, "records kept coming through the restart")
@@ -197,6 +200,36 @@ class LiveSound(unittest.TestCase):
         self.assertLess(release, 1000.0)
         FIGURES.append("server up again to first record of its sound: %.0f ms (IsAimp changes: %s)" %
                        (recovery, [a for _, a in aimp]))
+
+    def test_new_default_input_is_followed(self):
+        """A tone plays into a second sink that nobody hears until its monitor becomes the
+        default input: then the stand-in opens the new default within about a second."""
+        pactl = lambda *a: subprocess.run(["pactl"] + list(a), check=True, stdout=subprocess.PIPE).stdout
+        module = pactl("load-module", "module-null-sink", "sink_name=other", "rate=48000", "channels=2").strip()
+        events = {}
+
+        def switch():
+            events["switch_ms"] = time.time() * 1000
+            pactl("set-default-source", "other.monitor")
+
+        try:
+            tone = later(1.0, lambda: play(bin_frequency(120), 6.0, sink="other"))
+            switcher = later(3.5, switch)
+            recs, aimp, debug, release = records(probe("records", 8.0))
+            tone["thread"].join()
+            switcher["thread"].join()
+        finally:
+            # A fresh server: moving the default moves the server's other readers too,
+            # the low-latency one among them.
+            SERVER.run("restart")
+            time.sleep(2)
+        before = [r for r in recs if tone["ms"] + 300 <= r[0] < events["switch_ms"]]
+        self.assertTrue(before and all(r[2] == 0.0 for r in before), "the old default hears nothing")
+        heard = [r for r in recs if r[0] >= events["switch_ms"] and r[3] > 25]
+        self.assertTrue(heard, "the new default input was never heard")
+        follow = heard[0][0] - events["switch_ms"]
+        self.assertLess(follow, 2000.0)
+        FIGURES.append("new default input to first record of its sound: %.0f ms" % follow)
 
     def test_loopback_fails_plainly(self):
         """Wine 8 cannot capture loopback: IsAimp stays 0, records of zeros keep coming, one
@@ -217,7 +250,7 @@ class LiveSound(unittest.TestCase):
 if __name__ == "__main__":
     SERVER.start()
     try:
-        result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
+        result = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[5:], exit=False).result
     finally:
         SERVER.stop()
         for f in FIGURES:
