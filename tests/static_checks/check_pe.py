@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Checks the shipped files: PE32 for i386 (or PE32+ for x86-64 with --arch x86_64), the
-programs GUI-subsystem and importing only Windows system DLLs, the library exporting its
-four names undecorated.
+programs GUI-subsystem and importing only Windows system DLLs (and with --max-size no
+larger than that many bytes), the library exporting its four names undecorated.
 
-usage: check_pe.py [--arch i686|x86_64] program EXE... --library DLL [--lacks NAME] ...
+usage: check_pe.py [--arch i686|x86_64] [--max-size BYTES] program EXE... --library DLL [--lacks NAME] ...
 Each --library may be followed by --lacks NAME for a variant built without that export."""
 import struct
 import sys
@@ -93,7 +93,7 @@ def check_common(pe, arch, problems):
 
 def main(argv):
     failures = 0
-    mode, arch = None, "i686"
+    mode, arch, max_size = None, "i686", None
     jobs = []
     for arg in argv:
         if mode == "--arch":
@@ -102,7 +102,13 @@ def main(argv):
                 return 2
             arch, mode = arg, None
             continue
-        if arg in ("program", "--library", "--lacks", "--arch"):
+        if mode == "--max-size":
+            if not arg.isdigit():
+                print("--max-size takes a number of bytes, not %s" % arg)
+                return 2
+            max_size, mode = int(arg), None
+            continue
+        if arg in ("program", "--library", "--lacks", "--arch", "--max-size"):
             mode = arg
             continue
         if mode == "program":
@@ -121,6 +127,8 @@ def main(argv):
                     problems.append("subsystem %d, not GUI (2)" % pe.subsystem)
                 if pe.characteristics & 0x2000:
                     problems.append("is a DLL, not a program")
+                if max_size is not None and len(pe.data) > max_size:
+                    problems.append("%d bytes, over the limit of %d" % (len(pe.data), max_size))
             else:
                 if not pe.characteristics & 0x2000:
                     problems.append("not a DLL")
