@@ -231,6 +231,21 @@ class LiveSound(unittest.TestCase):
         self.assertLess(follow, 2000.0)
         FIGURES.append("new default input to first record of its sound: %.0f ms" % follow)
 
+    def test_endpoint_by_name(self):
+        """Any other text picks the first endpoint whose name holds it, in any case: the
+        null sink's monitor by part of its name; a name no endpoint has gives the player
+        as not running, one debugger line, and records of zeros."""
+        tone = later(1.5, lambda: play(bin_frequency(120), 2.0))
+        recs, aimp, debug, release = records(probe("records", 4.0, capture="MONITOR OF NULL"))
+        tone["thread"].join()
+        self.assertEqual([a for _, a in aimp], [1])
+        self.assertTrue([r for r in recs if r[0] >= tone["ms"] and r[1] == 120 and r[3] > 25])
+        recs, aimp, debug, release = records(probe("records", 2.0, capture="no such device"))
+        self.assertEqual([a for _, a in aimp], [0])
+        self.assertTrue(recs and all(r[2] == 0.0 for r in recs))
+        self.assertEqual(len(debug), 1, debug)
+        self.assertIn("no such device", debug[0])
+
     def test_loopback_fails_plainly(self):
         """Wine 8 cannot capture loopback: IsAimp stays 0, records of zeros keep coming, one
         debugger line gives the HRESULT, and the bars window says the player is not
