@@ -18,15 +18,20 @@ float BinValue(const unsigned char* spectrum, int bin) {
     return value;
 }
 
+// The larger of the two by a strict ordered comparison: NaN is never taken.
+inline float Larger(float maximum, float value) { return value > maximum ? value : maximum; }
+
 // Largest bin of the band; a strict ordered comparison from 0 never takes NaN, zero
-// or negative values.
+// or negative values. Four running maxima, merged at the end, give the same value as
+// one (the order of strict comparisons does not change a maximum) without waiting on
+// each comparison in turn.
 float BandMaximum(const unsigned char* spectrum, const BandRange& band) {
-    float maximum = 0.0f;
-    for (int bin = band.first; bin <= band.last; ++bin) {
-        const float value = BinValue(spectrum, bin);
-        if (value > maximum) maximum = value;
-    }
-    return maximum;
+    float maximum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    int bin = band.first;
+    for (; bin + 3 <= band.last; bin += 4)
+        for (int lane = 0; lane < 4; ++lane) maximum[lane] = Larger(maximum[lane], BinValue(spectrum, bin + lane));
+    for (; bin <= band.last; ++bin) maximum[0] = Larger(maximum[0], BinValue(spectrum, bin));
+    return Larger(Larger(maximum[0], maximum[1]), Larger(maximum[2], maximum[3]));
 }
 
 // q^kCubeRootExponent = cbrt(q) * q^kExcess, the excess of the exponent over a third.
@@ -109,9 +114,11 @@ float CubeRootStep(float q) {
 
 BandLevels ReduceBands(const void* spectrum) {
     const auto* bytes = static_cast<const unsigned char*>(spectrum);
+    // All maxima first: the bands' roots then do not wait on each other's scans.
+    float maxima[kBandCount];
+    for (int band = 0; band < kBandCount; ++band) maxima[band] = BandMaximum(bytes, BandTable[band]);
     BandLevels levels;
-    for (int band = 0; band < kBandCount; ++band)
-        levels.level[band] = ScaledLevel(BandMaximum(bytes, BandTable[band]));
+    for (int band = 0; band < kBandCount; ++band) levels.level[band] = ScaledLevel(maxima[band]);
     return levels;
 }
 
