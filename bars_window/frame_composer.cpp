@@ -1,6 +1,8 @@
 #include "frame_composer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,73 +24,9 @@ unsigned char Blend(std::uint32_t start, std::uint32_t end, int shift, double c)
 RowColour GradientRow(std::uint32_t start, std::uint32_t end, int y, int height) {
     RowColour colour;
     const float c = y <= 0 ? 0.0f : y >= height ? 1.0f : static_cast<float>(y) / static_cast<float>(height);
-    const std::uint32_t pixel = Blend(start, end, 16, c) | Blend(start, end, 8, c) << 8 |
-                                static_cast<std::uint32_t>(Blend(start, end, 0, c)) << 16;  // B, G, R bytes
-    const std::uint32_t words[3] = {
-        pixel | pixel << 24,        // B G R B
-        pixel >> 8 | pixel << 16,   // G R B G
-        pixel >> 16 | pixel << 8,   // R B G R
-    };
-    std::memcpy(colour.bytes, words, 12);
-    std::memcpy(colour.bytes + 12, colour.bytes, 12);
-    std::memcpy(colour.bytes + 24, colour.bytes, 24);
-    std::memcpy(colour.bytes + 48, colour.bytes, 16);
+    const unsigned char pixel[3] = {Blend(start, end, 16, c), Blend(start, end, 8, c), Blend(start, end, 0, c)};
+    for (int i = 0; i < 64; ++i) colour.bytes[i] = pixel[i % 3];  // B, G, R bytes
     return colour;
-}
-
-// Copies n bytes forward from src to dst, in order, as a string move does: with src
-// 48 bytes behind dst it repeats what it has just written. Under x86 emulation one
-// string move is several times cheaper than the 16-byte stores for the same bytes.
-inline void CopyForward(unsigned char* dst, const unsigned char* src, std::size_t n) {
-#if defined(__i386__) || defined(__x86_64__)
-    std::size_t words = n / 4, rest = n % 4;
-    asm volatile("rep movsl" : "+D"(dst), "+S"(src), "+c"(words) : : "memory");
-    asm volatile("rep movsb" : "+D"(dst), "+S"(src), "+c"(rest) : : "memory");
-#else
-    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
-#endif
-}
-
-// Fills exactly the n bytes at p, which start on a pixel, with the colour; nothing
-// beyond them is written, so a group of bars can repeat itself from its own start.
-// Chunks come from fixed pattern offsets where it can: a run-time offset into the
-// pattern costs more than the stores themselves under x86 emulation.
-// Inlined: the calls would cost more than the stores of a short run.
-[[gnu::always_inline]] inline void FillRun(unsigned char* p, std::ptrdiff_t n, const RowColour& colour) {
-    const unsigned char* pattern = colour.bytes;
-    if (n >= 48) {
-        std::memcpy(p, pattern, 16);
-        std::memcpy(p + 16, pattern + 16, 16);
-        std::memcpy(p + 32, pattern + 32, 16);
-        if (n > 48) CopyForward(p + 48, p, static_cast<std::size_t>(n - 48));  // the pattern repeats every 48
-        return;
-    }
-    if (n >= 16) {
-        // One or two chunks from the start, the last 16 bytes from where they fall in the
-        // pattern (at most offset 32, inside its 64 bytes).
-        std::memcpy(p, pattern, 16);
-        if (n >= 32) std::memcpy(p + 16, pattern + 16, 16);
-        std::memcpy(p + n - 16, pattern + n - 16, 16);
-        return;
-    }
-    // Under 16 bytes, in fixed-size pieces (a variable-length copy becomes a byte-wise
-    // string move).
-    if (n & 8) {
-        std::memcpy(p, pattern, 8);
-        p += 8;
-        pattern += 8;
-    }
-    if (n & 4) {
-        std::memcpy(p, pattern, 4);
-        p += 4;
-        pattern += 4;
-    }
-    if (n & 2) {
-        std::memcpy(p, pattern, 2);
-        p += 2;
-        pattern += 2;
-    }
-    if (n & 1) *p = *pattern;
 }
 
 // The part of one bar's rectangle inside the picture: columns [left, right), rows
@@ -126,6 +64,72 @@ int BarSpans(const BandLevels& levels, int width, int height, Span (&spans)[kBan
     return count;
 }
 
+// 16 bytes of a row, as two words.
+struct Chunk {
+    std::uint64_t word[2];
+};
+
+inline Chunk Load(const unsigned char* p) {
+    Chunk chunk;
+    std::memcpy(chunk.word, p, sizeof chunk.word);
+    return chunk;
+}
+
+// Writes 16 bytes: the background where the mask bytes are 0, the bar where they are 0xFF.
+inline void Select(unsigned char* out, const unsigned char* mask, const Chunk& background, const Chunk& difference) {
+    const Chunk m = Load(mask);
+    const std::uint64_t word[2] = {background.word[0] ^ (difference.word[0] & m.word[0]),
+                                   background.word[1] ^ (difference.word[1] & m.word[1])};
+    std::memcpy(out, word, sizeof word);
+}
+
+// The bar mask of a strip covers 512 pixels: a whole number of 48-byte patterns, so that
+// every strip starts its rows at the start of the pattern.
+constexpr int kStripBytes = 32 * 48;
+
+// From `row` down, bytes [begin, end) of each row are bar (fill 0xFF) or background (0).
+struct Edge {
+    int row, begin, end;
+    unsigned char fill;
+};
+
+// Composes bytes [first, first + n) of every row, top to bottom. A mask of the bar
+// columns, changed only at the edges, picks each byte from the row's two patterns, 16
+// bytes at a time; the last 16 bytes of a row overlap the chunk before them rather than
+// being written in pieces.
+void ComposeStrip(unsigned char* row, std::ptrdiff_t stride, int height, int first, int n, const Edge* edges,
+                  int edge_count, const RowGradients& gradients) {
+    alignas(16) unsigned char mask[kStripBytes];
+    std::memset(mask, 0, static_cast<std::size_t>(n));
+    const int whole = n / 48 * 48;  // bytes in whole patterns
+    const int last = n - 16;
+    const int last_phase = last > 0 ? last % 48 : 0;
+    int e = 0;
+    for (int y = 0; y < height; ++y, row += stride) {
+        for (; e < edge_count && edges[e].row <= y; ++e) {
+            const int begin = std::max(edges[e].begin - first, 0);
+            const int end = std::min(edges[e].end - first, n);
+            for (int i = begin; i < end; ++i) mask[i] = edges[e].fill;
+        }
+        const unsigned char* background = gradients.Background(y).bytes;
+        const unsigned char* difference = gradients.BarDifference(y).bytes;
+        if (n < 16) {
+            for (int i = 0; i < n; ++i) row[i] = static_cast<unsigned char>(background[i] ^ (difference[i] & mask[i]));
+            continue;
+        }
+        const Chunk b0 = Load(background), b1 = Load(background + 16), b2 = Load(background + 32);
+        const Chunk d0 = Load(difference), d1 = Load(difference + 16), d2 = Load(difference + 32);
+        for (int i = 0; i < whole; i += 48) {
+            Select(row + i, mask + i, b0, d0);
+            Select(row + i + 16, mask + i + 16, b1, d1);
+            Select(row + i + 32, mask + i + 32, b2, d2);
+        }
+        if (n - whole >= 16) Select(row + whole, mask + whole, b0, d0);
+        if (n - whole >= 32) Select(row + whole + 16, mask + whole + 16, b1, d1);
+        if (n > whole) Select(row + last, mask + last, Load(background + last_phase), Load(difference + last_phase));
+    }
+}
+
 }  // namespace
 
 RowGradients::RowGradients(int height) {
@@ -134,8 +138,10 @@ RowGradients::RowGradients(int height) {
     if (!rows_) return;  // no table: frames composed with it paint nothing
     height_ = height;
     for (int y = 0; y < height_; ++y) {
-        rows_[2 * y] = GradientRow(kBackgroundTop, kBackgroundBottom, y, height_);
-        rows_[2 * y + 1] = GradientRow(kBarTop, kBarBottom, y, height_);
+        const RowColour background = GradientRow(kBackgroundTop, kBackgroundBottom, y, height_);
+        const RowColour bar = GradientRow(kBarTop, kBarBottom, y, height_);
+        rows_[2 * y] = background;
+        for (int i = 0; i < 64; ++i) rows_[2 * y + 1].bytes[i] = static_cast<unsigned char>(bar.bytes[i] ^ background.bytes[i]);
     }
 }
 
@@ -154,45 +160,32 @@ void ComposeFrame(const BandLevels& levels, const PixelBuffer& picture, const Ro
 
     Span spans[kBandCount];
     const int span_count = BarSpans(levels, width, height, spans);
-
-    // Each row is written once, left to right, in runs of background and groups of bars.
-    // Neighbouring bars of equal width and spacing make a pattern one bar and one gap
-    // long: it is written once and repeated by a string move over the rest of the
-    // group, which under x86 emulation costs far less than a run per bar.
-    auto covers = [](const Span& span, int y) { return y >= span.top && y < span.bottom; };
-    unsigned char* row = picture.top_row;
-    for (int y = 0; y < height; ++y, row += picture.stride) {
-        const RowColour& background = gradients.Background(y);
-        const RowColour& bar = gradients.Bar(y);
-        unsigned char* done = row;
-        for (int i = 0; i < span_count;) {
-            const Span& first = spans[i];
-            if (!covers(first, y)) {
-                ++i;
-                continue;
-            }
-            unsigned char* const start = row + 3 * first.left;
-            FillRun(done, start - done, background);
-            const int bar_width = first.right - first.left;
-            FillRun(start, 3 * static_cast<std::ptrdiff_t>(bar_width), bar);
-            int last = i;
-            const int step = i + 1 < span_count ? spans[i + 1].left - first.left : 0;
-            // Every bar but the last of the group must be whole (only the last may be cut
-            // at the edge) and the next one exactly one step on.
-            while (last + 1 < span_count && covers(spans[last + 1], y) &&
-                   spans[last + 1].left - spans[last].left == step &&
-                   spans[last].right - spans[last].left == bar_width)
-                ++last;
-            if (last > i) {
-                FillRun(row + 3 * first.right, 3 * static_cast<std::ptrdiff_t>(step - bar_width), background);
-                const int repeated = spans[last].right - first.left - step;
-                CopyForward(start + 3 * step, start, 3 * static_cast<std::size_t>(repeated));
-            }
-            done = row + 3 * spans[last].right;
-            i = last + 1;
-        }
-        FillRun(done, row + 3 * static_cast<std::ptrdiff_t>(width) - done, background);
+    // A bar starts covering its columns at its top and, when rounding leaves its foot
+    // above the bottom row, stops at its bottom.
+    Edge edges[2 * kBandCount];
+    int edge_count = 0;
+    for (int i = 0; i < span_count; ++i) {
+        const Span& span = spans[i];
+        edges[edge_count++] = {span.top, 3 * span.left, 3 * span.right, 0xFF};
+        if (span.bottom < height) edges[edge_count++] = {span.bottom, 3 * span.left, 3 * span.right, 0};
     }
+    // Into row order, each edge placed by its rank: a fixed number of comparisons, where a
+    // sort's branches would follow the levels and be mispredicted. Keys are unique (row,
+    // then index); unused ones rank last.
+    constexpr int kMaxEdges = 2 * kBandCount;
+    std::int32_t keys[kMaxEdges];
+    for (int i = 0; i < kMaxEdges; ++i) keys[i] = i < edge_count ? edges[i].row * kMaxEdges + i : INT32_MAX;
+    Edge in_order[kMaxEdges];
+    for (int i = 0; i < edge_count; ++i) {
+        int rank = 0;
+        for (int j = 0; j < kMaxEdges; ++j) rank += keys[j] < keys[i];
+        in_order[rank] = edges[i];
+    }
+
+    const int row_bytes = 3 * width;
+    for (int first = 0; first < row_bytes; first += kStripBytes)
+        ComposeStrip(picture.top_row + first, picture.stride, height, first,
+                     std::min(row_bytes - first, kStripBytes), in_order, edge_count, gradients);
 }
 
 }  // namespace bars

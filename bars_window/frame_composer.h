@@ -27,7 +27,8 @@ struct PixelBuffer {
 };
 
 // One row's colour as a 16-pixel (48-byte) fill pattern, the smallest that 16-byte
-// stores repeat in step with 3-byte pixels, followed by its first 16 bytes again.
+// stores repeat in step with 3-byte pixels, followed by its first 16 bytes again so that
+// 16 bytes can be read from any offset below 48.
 struct RowColour {
     unsigned char bytes[64];
 };
@@ -43,11 +44,12 @@ public:
     // 0 when the table could not be made.
     int height() const { return height_; }
     const RowColour& Background(int y) const { return rows_[2 * y]; }
-    const RowColour& Bar(int y) const { return rows_[2 * y + 1]; }
+    // The bar colour XOR the background: a pixel turns from background to bar by it.
+    const RowColour& BarDifference(int y) const { return rows_[2 * y + 1]; }
 
 private:
     int height_ = 0;
-    RowColour* rows_ = nullptr;  // background and bar colour of each row, in turn
+    RowColour* rows_ = nullptr;  // background and bar difference of each row, in turn
 };
 
 // Paints the whole picture for these levels; nothing of the previous frame remains.

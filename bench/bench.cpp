@@ -1,7 +1,7 @@
 // korvane_bench: times the programs against the yardsticks their goals are stated in,
 // each pair measured side by side in this one process, and prints the rows of a
-// markdown table (scripts/bench adds the size rows). Under an emulator absolute times
-// run several times slow; the ratios are what the goals are about.
+// markdown table (scripts/bench adds the size rows). The goals are ratios; they are
+// about the x86-64 build, which wine64 runs on the processor itself.
 //   korvane_bench          the full run
 //   korvane_bench --smoke  a few repetitions of everything, for the test suite
 #include <windows.h>
@@ -266,7 +266,7 @@ void FrameRows(const Settings& settings, const std::vector<korvane::PlayerDataRe
 void DeliveryRow(const Settings& settings, const std::vector<korvane::PlayerDataRecord>& records) {
     TimingWindow window;
     if (!window.ok()) {
-        Row("delivery", "no window", "", "", "≤ 1.3 × bare blit", false);
+        Row("delivery", "no window", "", "", "≤ 1.15 × bare blit", false);
         return;
     }
     bars::BarsCanvas& canvas = window.canvas();
@@ -299,7 +299,7 @@ void DeliveryRow(const Settings& settings, const std::vector<korvane::PlayerData
     const double ratio = delivery.median / blit.median;
     Row("delivery: OnPlayerData's work (reduce, compose, lock, GetDC/BitBlt/ReleaseDC)", Figure(delivery, "µs"),
         "bare GetDC/BitBlt/ReleaseDC: " + Figure(blit, "µs"), Ratio(ratio, "%.2f × bare blit"),
-        "≤ 1.3 × bare blit", ratio <= 1.3);
+        "≤ 1.15 × bare blit", ratio <= 1.15);
 }
 
 double CpuMilliseconds(HANDLE process) {
@@ -367,7 +367,7 @@ void PollingRow(const Settings& settings) {
     options.std_output = file;
     harness::Process program;
     if (!program.Start(harness::StagedProgram(L"full", L"polling_console"), options)) {
-        Row("polling", "polling_console did not start", "", "", "95–100 passes/s", false);
+        Row("polling", "polling_console did not start", "", "", "≥ 0.98 × bare pass", false);
         CloseHandle(file);
         return;
     }
@@ -428,11 +428,11 @@ void PollingRow(const Settings& settings) {
                   rate, settings.polling_seconds, last - first, Figure(Summarize(per_second), "/s").c_str(),
                   cpu_per_pass);
     const Stats bare_stats = Summarize(bare_rates);
+    const double ratio = rate / bare_stats.median;
     Row("polling: polling_console passes/s, a record at every pass", text,
         "bare pass (write, flush, Sleep(10)): " + Figure(bare_stats, "/s") + "; Sleep(10) alone takes " +
             Figure(Summarize(sleep_times), "ms", 2),
-        Ratio(rate / bare_stats.median, "%.2f × bare pass"), "95–100 passes/s",
-        rate >= 95.0 && rate <= 100.5);
+        Ratio(ratio, "%.2f × bare pass"), "≥ 0.98 × bare pass", ratio >= 0.98);
 }
 
 void LinesRow(const Settings& settings) {

@@ -7,9 +7,11 @@ namespace consoles {
 namespace {
 
 // Set once by CreateConsole before any other thread can print or read, then only
-// read (deliveries print on library threads): no guard needed.
+// read (deliveries print on library threads): no guard needed. Whether the output is
+// a console is asked once: a handle's kind does not change while the program runs.
 HANDLE g_input = nullptr;
 HANDLE g_output = nullptr;
+bool g_output_is_console = false;
 
 // Storage for Library() that never runs a destructor: when the console is closed
 // the system ends the process while deliveries and the main thread may still run.
@@ -77,6 +79,8 @@ void CreateConsole(const wchar_t* title) {
     AllocConsole();  // fails when a console is already there; the std handles decide
     g_input = GetStdHandle(STD_INPUT_HANDLE);
     g_output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    g_output_is_console = GetConsoleMode(g_output, &mode) != FALSE;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     if (title) SetConsoleTitleW(title);
 }
@@ -86,19 +90,24 @@ HANDLE StandardInput() { return g_input; }
 void PrintLine(const wchar_t* text) {
     const size_t length = wcslen(text);
     const size_t units = length + 2;
-    HANDLE heap = GetProcessHeap();
-    auto* buffer = static_cast<wchar_t*>(HeapAlloc(heap, 0, units * sizeof(wchar_t)));
-    if (!buffer) return;
+    // The programs' lines fit on the stack; a longer one takes the heap.
+    wchar_t local[256];
+    wchar_t* buffer = local;
+    if (units > sizeof local / sizeof local[0]) {
+        buffer = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+        if (!buffer) return;
+    }
     memcpy(buffer, text, length * sizeof(wchar_t));
     buffer[length] = L'\r';
     buffer[length + 1] = L'\n';
 
-    // One write per line: concurrent deliveries come out as whole lines.
+    // One write per line: concurrent deliveries come out as whole lines. A file or pipe
+    // takes the UTF-16 bytes straight away: the console call could only fail on it.
     DWORD written = 0;
-    if (!WriteConsoleW(g_output, buffer, static_cast<DWORD>(units), &written, nullptr))
+    if (!g_output_is_console || !WriteConsoleW(g_output, buffer, static_cast<DWORD>(units), &written, nullptr))
         WriteFile(g_output, buffer, static_cast<DWORD>(units * sizeof(wchar_t)), &written, nullptr);
     FlushFileBuffers(g_output);
-    HeapFree(heap, 0, buffer);
+    if (buffer != local) HeapFree(GetProcessHeap(), 0, buffer);
 }
 
 Line ReadLine() {

@@ -2,9 +2,11 @@
 // cube-root scale, compared bit for bit.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,7 @@
 namespace {
 
 using bars::BandLevels;
+using bars::CubeRootStep;
 using bars::kBandCount;
 using bars::ReduceBands;
 
@@ -23,6 +26,34 @@ std::uint32_t Bits(float value) {
     std::uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     return bits;
+}
+
+float FromBits(std::uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// The cube-root step as the scale defines it, through this build's pow.
+float PowRoot(float q) { return static_cast<float>(std::pow(static_cast<double>(q), static_cast<double>(0x1.555556p-2f))); }
+
+// The level of a band maximum, every step in single precision.
+float PowLevel(float maximum) {
+    const float level = PowRoot(maximum / 100.0f) * 100.0f;
+    return level > 100.0f ? 100.0f : level;
+}
+
+// Counts the floats with bit patterns [first, last) whose step differs from pow's, and
+// shows the first few.
+long RootMismatches(std::uint32_t first, std::uint32_t last, std::uint32_t stride = 1) {
+    long mismatches = 0;
+    for (std::uint64_t bits = first; bits < last; bits += stride) {
+        const float q = FromBits(static_cast<std::uint32_t>(bits));
+        const float got = CubeRootStep(q), want = PowRoot(q);
+        if (Bits(got) != Bits(want) && !(std::isnan(got) && std::isnan(want)) && ++mismatches <= 5)
+            ADD_FAILURE() << std::hexfloat << "q " << q << ": got " << got << ", pow gives " << want;
+    }
+    return mismatches;
 }
 
 struct Spectrum {
@@ -114,6 +145,57 @@ TEST(ReduceBands, EveryBinLandsInItsBands) {
             EXPECT_EQ(levels.level[band], holds ? 100.0f : 0.0f) << "bin " << bin << ", band " << band;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Every float of [1/8, 1): each mantissa with each exponent modulo 3. Below that the
+// step differs only by an exact power of two and a correction that changes smoothly with
+// the exponent, which the next test samples in every binade.
+TEST(CubeRootStep, EqualsPowOnEveryFloatOfThreeBinades) {
+    EXPECT_EQ(RootMismatches(Bits(0.125f), Bits(1.0f)), 0);
+}
+
+// Every binade from the denormals up to past 1 (where pow is used): its first and last
+// 2048 floats and every 997th between, and the values pow treats specially.
+TEST(CubeRootStep, EqualsPowInEveryBinadeAndOnSpecialValues) {
+    for (std::uint32_t exponent = 0; exponent <= 130; ++exponent) {
+        const std::uint32_t first = exponent << 23, end = (exponent + 1) << 23;
+        SCOPED_TRACE(exponent);
+        EXPECT_EQ(RootMismatches(first, first + 2048), 0);
+        EXPECT_EQ(RootMismatches(first + 2048, end - 2048, 997), 0);
+        EXPECT_EQ(RootMismatches(end - 2048, end), 0);
+    }
+    const float kSpecial[] = {0.0f, -0.0f, 1e-45f, std::numeric_limits<float>::min(), 1.0f, 2.0f,
+                              std::numeric_limits<float>::max(), kInf, -1.0f, kNaN};
+    for (float q : kSpecial) {
+        const float got = CubeRootStep(q), want = PowRoot(q);
+        EXPECT_TRUE(Bits(got) == Bits(want) || (std::isnan(got) && std::isnan(want)))
+            << "q " << q << ": got " << got << ", pow gives " << want;
+    }
+}
+
+// A million random band maxima through ReduceBands, over the whole range a spectrum
+// may hold: uniform on 0..100, any bit pattern up to 200, and integers.
+TEST(ReduceBands, MillionRandomMaximaGiveThePowLevels) {
+    std::mt19937 random(20260611);
+    std::uniform_real_distribution<float> uniform(0.0f, 100.0f);
+    std::uniform_int_distribution<std::uint32_t> pattern(0, Bits(200.0f));
+    Spectrum spectrum(0.0f);
+    long mismatches = 0;
+    for (int i = 0; i < 1000000; ++i) {
+        const int kind = i % 3;
+        const float maximum = kind == 0 ? uniform(random)
+                              : kind == 1 ? FromBits(pattern(random))
+                                          : static_cast<float>(random() % 201);
+        spectrum.bins[0] = maximum;  // bin 0 is band 0 alone
+        const float got = ReduceBands(spectrum.bins).level[0], want = PowLevel(maximum);
+        if (Bits(got) != Bits(want) && ++mismatches <= 5)
+            ADD_FAILURE() << std::hexfloat << "maximum " << maximum << ": got " << got << ", want " << want;
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace

@@ -98,10 +98,12 @@ struct Size {
 
 // Many level sets, mixing edge values with random ones, on the program's picture and
 // on sizes that stress the geometry: the cut last bar, bars of width 0 or less, a
-// single row, odd strides, both row orders.
+// single row, odd strides, both row orders, pictures wider than a strip.
 TEST(ComposeFrame, MatchesThePixelByPixelReference) {
-    const Size kSizes[] = {{180, 64}, {190, 64}, {200, 100}, {181, 63}, {28, 3}, {27, 5},
-                           {10, 4},   {9, 3},    {1, 1},     {0, 5},    {5, 0}};
+    // 515 and 1100 pixels run past one 512-pixel mask strip: the last strip of 515 holds
+    // 3 pixels, under one 16-byte store.
+    const Size kSizes[] = {{180, 64}, {190, 64}, {200, 100}, {181, 63}, {28, 3}, {27, 5}, {10, 4},
+                           {9, 3},    {1, 1},    {6, 2},     {0, 5},    {5, 0},  {515, 6}, {1100, 7}};
     std::mt19937 random(20240611);
     for (const Size& size : kSizes) {
         const std::vector<float> edges = EdgeLevels(size.height > 0 ? size.height : 1);
