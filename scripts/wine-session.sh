@@ -10,6 +10,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 wine_session_xvfb_pid=""
 wine_session_sound=""
+wine_session_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # absolute: callers cd
 
 wine_session_start() {
     if [ "${keep_display:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
@@ -39,7 +40,7 @@ wine_session_start() {
     fi
     if [ "${keep_sound:-0}" != 1 ]; then
         wine_session_sound="$BUILD/sound"
-        "$(dirname "${BASH_SOURCE[0]}")/sound-server" start "$wine_session_sound"
+        "$wine_session_scripts/sound-server" start "$wine_session_sound"
         export KORVANE_SOUND_DIR="$wine_session_sound" PULSE_SERVER="unix:$wine_session_sound/native" \
             PULSE_CLIENTCONFIG="$wine_session_sound/client.conf"
     fi
@@ -53,7 +54,7 @@ wine_session_start() {
 wine_session_stop() {
     wineserver -k 2>/dev/null || true
     if [ -n "$wine_session_sound" ]; then
-        "$(dirname "${BASH_SOURCE[0]}")/sound-server" stop "$wine_session_sound" || true
+        "$wine_session_scripts/sound-server" stop "$wine_session_sound" || true
     fi
     if [ -n "$wine_session_xvfb_pid" ]; then
         kill "$wine_session_xvfb_pid" 2>/dev/null || true
