@@ -203,7 +203,8 @@ void ReleaseEngine() {
     const double start = Seconds();
     EnterCriticalSection(&g_lock);  // no job handed out, no thread added past this point
     InterlockedExchange(&g_releasing, 1);
-    InterlockedExchange64(&g_release_began, Ticks());
+    const LONGLONG began = Ticks();
+    InterlockedExchange64(&g_release_began, began);
     const LONG inflight = InterlockedCompareExchange(&g_in_handler, 0, 0);
     SetEvent(g_release_event);
     while (InterlockedCompareExchange(&g_in_job, 0, 0) != 0) {
@@ -230,6 +231,7 @@ void ReleaseEngine() {
         g_report->inflight_at_release = inflight;
         g_report->threads_cut = cut;
         g_report->release_us = static_cast<long>((Seconds() - start) * 1e6);
+        g_report->release_began_ticks = began;
         InterlockedExchange(&g_report->released, 1);
     }
     LeaveCriticalSection(&g_lock);

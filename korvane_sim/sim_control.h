@@ -63,6 +63,9 @@ struct ControlBlock {
     volatile long threads_cut;
     volatile long release_us;
     volatile long released;
+    // The performance counter when the release began (system-wide: a test compares it
+    // with what it saw of the host at that time).
+    volatile std::int64_t release_began_ticks;
 
     // Orders: the test fills `order` and `records`, then bumps order_seq; the library
     // takes it and sets order_taken to that number. stop_seq ends every running order.

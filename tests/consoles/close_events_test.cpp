@@ -81,8 +81,8 @@ double ExpectEnded(RunWithFile& run, double raised_at) {
 
 // Holds the program's main thread still. Wine 8 can hang ending a process whose main
 // thread it killed inside one of its own locked sections (see
-// DISABLED_WineHangsEndingAProcessOnALockOfAThreadItKilled); a suspended thread is never
-// inside one, since Wine suspends a thread only outside them.
+// DISABLED_WineHangsEndingAProcessOnALockOfAThreadItKilled); a thread is suspended only
+// outside them.
 bool SuspendMainThread(harness::Process& process) {
     HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, process.main_thread_id());
     const bool suspended = thread && SuspendThread(thread) != static_cast<DWORD>(-1);
@@ -158,6 +158,24 @@ TEST(CloseEvents, CloseDuringDeliveriesNeverCrashesOrHangs) {
     printf("console closes under deliveries: %d of %d releases began with a call under way; exit median %.0f ms, "
            "max %.0f ms\n",
            raced, kRounds, exits[exits.size() / 2] * 1e3, exits.back() * 1e3);
+}
+
+// Expected to fail, so kept out of the default run (--gtest_also_run_disabled_tests runs
+// it). Wine 8 now and then never finishes ending a process that the console's default
+// handling ends: NtTerminateProcess kills the main thread while it holds a lock inside
+// Wine's own code, and the exiting thread, in a signal handler on its way out, waits on
+// that lock forever. The program's code is on neither thread. Seen with the polling
+// console's main thread at work and Ctrl+Break, 3 times in 931 runs of the 32-bit
+// build; never with that thread suspended first, as the test above does.
+TEST(CloseEvents, DISABLED_WineHangsEndingAProcessOnALockOfAThreadItKilled) {
+    constexpr int kRuns = 1000;
+    for (int i = 0; i < kRuns; ++i) {
+        SimControl sim;
+        RunWithFile run(L"full", L"polling_console", L"wine_exit_hang");
+        ASSERT_TRUE(run.WaitLines(5, 15000));
+        ASSERT_TRUE(RaiseIn(run.process(), Raise::kBreakEvent));
+        ASSERT_NE(run.process().WaitExit(10000), static_cast<DWORD>(STILL_ACTIVE)) << "run " << i;
+    }
 }
 
 // Under Wine closing the window ends the program without a close event; on Windows the

@@ -114,6 +114,12 @@ bool SimControl::WaitReturned(long n, DWORD timeout_ms) {
     return true;
 }
 
+long long Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
 double Seconds() {
     LARGE_INTEGER frequency, now;
     QueryPerformanceFrequency(&frequency);

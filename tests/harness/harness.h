@@ -59,8 +59,10 @@ private:
     korvane::sim::ControlBlock* block_ = nullptr;
 };
 
-// Seconds on the performance counter, for timing what the tests watch.
+// Seconds on the performance counter, for timing what the tests watch; the counter
+// itself, comparable with the library's release_began_ticks.
 double Seconds();
+long long Ticks();
 // Seconds on the system clock, comparable with Process::ExitTime.
 double SystemSeconds();
 
