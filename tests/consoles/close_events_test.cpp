@@ -4,6 +4,11 @@
 // kernelbase's CtrlRoutine. Ctrl+C goes through GenerateConsoleCtrlEvent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "console_test_support.h"
 
 using namespace console_test;
@@ -54,7 +59,43 @@ SimControl& Prepared(SimControl& sim) {
     return sim;
 }
 
+// Windows gives a console-close handler this long before it ends the process itself.
+constexpr double kExitBudgetSeconds = 5.0;
+
+// The system's default handling ends the process: with STATUS_CONTROL_C_EXIT on
+// Windows, 0 under Wine; anything else (an exception code) is a crash.
+bool EndedByDefaultHandling(DWORD code) { return code == 0 || code == STATUS_CONTROL_C_EXIT; }
+
+// Waits for the end and checks how: ended by the default handling, within the budget
+// from `raised_at`. Returns how long it took.
+double ExpectEnded(RunWithFile& run, double raised_at) {
+    const DWORD code = run.process().WaitExit(10000);
+    EXPECT_NE(code, static_cast<DWORD>(STILL_ACTIVE)) << "hang";
+    EXPECT_TRUE(EndedByDefaultHandling(code)) << "exit code 0x" << std::hex << code;
+    const double took = run.process().ExitTime() - raised_at;
+    if (code != STILL_ACTIVE) {
+        EXPECT_LT(took, kExitBudgetSeconds);
+    }
+    return took;
+}
+
+// Holds the program's main thread still. Wine 8 can hang ending a process whose main
+// thread it killed inside one of its own locked sections (see
+// DISABLED_WineHangsEndingAProcessOnALockOfAThreadItKilled); a thread is suspended only
+// outside them.
+bool SuspendMainThread(harness::Process& process) {
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, process.main_thread_id());
+    const bool suspended = thread && SuspendThread(thread) != static_cast<DWORD>(-1);
+    if (thread) CloseHandle(thread);
+    return suspended;
+}
+
 TEST(CloseEvents, EndTheProgramReleasingTheLibraryOnlyOnClose) {
+    // The polling console's main thread is always busy in system calls, the callback
+    // console's sits in its message box. For Ctrl+Break, which releases nothing, the
+    // polling console's main thread is held still (see SuspendMainThread). A close must
+    // release the library, which takes the main thread's lock, and under Wine Ctrl+C
+    // reaches the process through its main thread: there it runs free.
     const struct {
         const char* name;
         const wchar_t* program;
@@ -70,48 +111,70 @@ TEST(CloseEvents, EndTheProgramReleasingTheLibraryOnlyOnClose) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        // Under Wine, a process that the default handling ends while library threads are
-        // still writing now and then never finishes its exit (seen about once in twenty
-        // runs, inside Wine's teardown). One fresh try tells that apart from a program
-        // that ignores the event, which would stay up both times.
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            SimControl sim;
-            Prepared(sim);
-            RunWithFile run(L"full", c.program, L"close_events");
-            StartWorking(sim, run, c.program, 2);
-            if (HasFatalFailure()) return;
-            ASSERT_TRUE(RaiseIn(run.process(), c.how));
-            // Ended by the system's default handling, not an orderly exit.
-            const DWORD code = run.process().WaitExit(10000);
-            if (code == STILL_ACTIVE && !c.releases && attempt == 0) continue;
-            EXPECT_NE(code, static_cast<DWORD>(STILL_ACTIVE));
-            EXPECT_EQ(sim->released, c.releases ? 1 : 0);
-            if (c.releases) {
-                EXPECT_EQ(sim->inflight_at_release, 0);
-            }
-            run.Lines();  // whole lines only, up to the end
-            break;
+        SimControl sim;
+        Prepared(sim);
+        RunWithFile run(L"full", c.program, L"close_events");
+        StartWorking(sim, run, c.program, 2);
+        if (HasFatalFailure()) return;
+        if (c.how == Raise::kBreakEvent && std::wstring(c.program) == L"polling_console") {
+            ASSERT_TRUE(SuspendMainThread(run.process()));
         }
+        const double raised_at = harness::SystemSeconds();
+        ASSERT_TRUE(RaiseIn(run.process(), c.how));
+        ExpectEnded(run, raised_at);
+        if (c.releases) {
+            harness::ExpectSoundRelease(sim.block());
+        } else {
+            EXPECT_EQ(sim->released, 0);
+        }
+        run.Lines();  // whole lines only, up to the end
     }
 }
 
 TEST(CloseEvents, CloseDuringDeliveriesNeverCrashesOrHangs) {
-    for (int round = 0; round < 30; ++round) {
+    constexpr int kRounds = 30;
+    int raced = 0;
+    std::vector<double> exits;
+    for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE(testing::Message() << "round " << round);
         SimControl sim;
         Prepared(sim);
         RunWithFile run(L"full", L"callback_console", L"close_during_deliveries");
         StartWorking(sim, run, L"callback_console", 1 + round % 4);
         if (HasFatalFailure()) return;
+        const double raised_at = harness::SystemSeconds();
         ASSERT_TRUE(RaiseIn(run.process(), Raise::kCloseEvent));
-        const DWORD code = run.process().WaitExit(10000);
-        ASSERT_NE(code, static_cast<DWORD>(STILL_ACTIVE))
-            << "hang: released " << sim->released << ", deliveries started " << sim->deliveries_started
-            << ", returned " << sim->deliveries_returned;
-        EXPECT_NE(code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)) << "crash";
-        EXPECT_EQ(sim->released, 1);
-        EXPECT_EQ(sim->inflight_at_release, 0);
+        exits.push_back(ExpectEnded(run, raised_at));
+        if (HasFailure()) {
+            FAIL() << "released " << sim->released << ", deliveries started " << sim->deliveries_started
+                   << ", returned " << sim->deliveries_returned;
+        }
+        harness::ExpectSoundRelease(sim.block());
+        raced += sim->inflight_at_release > 0 ? 1 : 0;
         for (const auto& line : run.Lines()) ASSERT_TRUE(line == L"1.5" || line == L"-7.25");
+    }
+    EXPECT_GT(raced, 0) << "no release began with a line being printed: the race was not exercised";
+    std::sort(exits.begin(), exits.end());
+    printf("console closes under deliveries: %d of %d releases began with a call under way; exit median %.0f ms, "
+           "max %.0f ms\n",
+           raced, kRounds, exits[exits.size() / 2] * 1e3, exits.back() * 1e3);
+}
+
+// Expected to fail, so kept out of the default run (--gtest_also_run_disabled_tests runs
+// it). Wine 8 now and then never finishes ending a process that the console's default
+// handling ends: NtTerminateProcess kills the main thread while it holds a lock inside
+// Wine's own code, and the exiting thread, in a signal handler on its way out, waits on
+// that lock forever. The program's code is on neither thread. Seen with the polling
+// console's main thread at work and Ctrl+Break, 3 times in 931 runs of the 32-bit
+// build; never with that thread suspended first, as the test above does.
+TEST(CloseEvents, DISABLED_WineHangsEndingAProcessOnALockOfAThreadItKilled) {
+    constexpr int kRuns = 1000;
+    for (int i = 0; i < kRuns; ++i) {
+        SimControl sim;
+        RunWithFile run(L"full", L"polling_console", L"wine_exit_hang");
+        ASSERT_TRUE(run.WaitLines(5, 15000));
+        ASSERT_TRUE(RaiseIn(run.process(), Raise::kBreakEvent));
+        ASSERT_NE(run.process().WaitExit(10000), static_cast<DWORD>(STILL_ACTIVE)) << "run " << i;
     }
 }
 

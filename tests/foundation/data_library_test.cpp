@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "data_library.h"
 #include "harness.h"
@@ -184,26 +189,166 @@ TEST(DataLibrary, SearchSkipsTheWorkingDirectory) {
 
 int __stdcall QuietHandler(const void*) { return 0; }
 
-// Release in the middle of 1 kHz deliveries from two library threads: never hangs or
-// crashes, waits for the calls under way, and nothing is delivered after it.
+// What the release test's handler saw; written on the library's threads.
+volatile LONG g_library_freed = 0;  // set by the test once Release has returned
+volatile LONG g_calls_after_free = 0;
+
+// Counts a call that starts once the library is gone, then stays a while, so that a
+// release often begins with a call under way.
+int __stdcall SlowHandler(const void*) {
+    if (InterlockedCompareExchange(&g_library_freed, 0, 0)) InterlockedIncrement(&g_calls_after_free);
+    const double until = harness::Seconds() + 200e-6;
+    while (harness::Seconds() < until) {
+    }
+    return 0;
+}
+
+// Release in the middle of 1 kHz deliveries from two library threads: it begins with
+// calls under way in some rounds (or the race was not exercised), waits for them, ends
+// within its budget, and no call starts after it.
 TEST(DataLibrary, ReleaseUnderFastDeliveriesFromTwoThreads) {
     StagedLibrary staged(L"full");
-    for (int round = 0; round < 100; ++round) {
+    constexpr int kRounds = 100;
+    int raced = 0;
+    std::vector<long> release_us;
+    for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE(testing::Message() << "round " << round);
         SimControl sim;
         DataLibrary library;
         ASSERT_TRUE(library.Load());
-        library.SetCallBack(QuietHandler, 1);
+        InterlockedExchange(&g_library_freed, 0);
+        InterlockedExchange(&g_calls_after_free, 0);
+        library.SetCallBack(SlowHandler, 1);
         ASSERT_TRUE(sim.Deliver(2, -1, 1000));
         ASSERT_TRUE(sim.WaitReturned(4 + round % 7));
         library.Release();
-        ASSERT_TRUE(sim->released);
-        EXPECT_EQ(sim->inflight_at_release, 0);
-        const long returned = sim->deliveries_returned;
-        EXPECT_EQ(sim->deliveries_started, returned);
-        Sleep(5);
-        EXPECT_EQ(sim->deliveries_started, returned);
-        EXPECT_EQ(sim->deliveries_returned, returned);
+        InterlockedExchange(&g_library_freed, 1);
+        harness::ExpectSoundRelease(sim.block());
+        raced += sim->inflight_at_release > 0 ? 1 : 0;
+        release_us.push_back(static_cast<long>(sim->release_us));
+        // Nothing to wait for: a delivery still to come would show within a few periods.
+        Sleep(20);
+        EXPECT_EQ(g_calls_after_free, 0) << "handler called after FreeLibrary returned";
+    }
+    EXPECT_GT(raced, 0) << "no release began with a call under way: the race was not exercised";
+    std::sort(release_us.begin(), release_us.end());
+    printf("release under deliveries: %d of %d rounds began with a call under way; release took median %ld us, "
+           "max %ld us\n",
+           raced, kRounds, release_us[release_us.size() / 2], release_us.back());
+}
+
+// A handler that never returns (say, one waiting on something its program does only after
+// the release): the release still ends within its budget, ending that thread.
+HANDLE g_never_set = nullptr;
+volatile LONG g_stuck_calls = 0;
+
+int __stdcall StuckHandler(const void*) {
+    InterlockedIncrement(&g_stuck_calls);
+    WaitForSingleObject(g_never_set, INFINITE);
+    return 0;
+}
+
+TEST(DataLibrary, ReleaseStaysWithinItsBudgetWhenAHandlerNeverReturns) {
+    StagedLibrary staged(L"full");
+    g_never_set = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SimControl sim;
+    DataLibrary library;
+    ASSERT_TRUE(library.Load());
+    library.SetCallBack(StuckHandler, 1);
+    ASSERT_TRUE(sim.Deliver(1, 1));
+    const double deadline = harness::Seconds() + 10;
+    while (g_stuck_calls == 0 && harness::Seconds() < deadline) Sleep(1);
+    ASSERT_EQ(g_stuck_calls, 1);
+    const double start = harness::Seconds();
+    library.Release();
+    const double took = harness::Seconds() - start;
+    EXPECT_EQ(sim->released, 1);
+    EXPECT_EQ(sim->inflight_at_release, 1);
+    EXPECT_EQ(sim->threads_cut, 1);
+    EXPECT_LE(sim->release_us, 1000000);
+    EXPECT_LT(took, 1.1) << "FreeLibrary as a whole";
+    printf("release with a handler that never returns: %ld us by the library's clock, %.0f ms around FreeLibrary\n",
+           static_cast<long>(sim->release_us), took * 1e3);
+}
+
+// Runs a callable on a thread of its own.
+class Thread {
+public:
+    template <typename F>
+    explicit Thread(F* f) : handle_(CreateThread(nullptr, 0, &Run<F>, f, 0, nullptr)) {}
+    // Waits for the thread; true when it ended within the timeout. A thread that did not
+    // end is left to itself.
+    bool Join(DWORD timeout_ms) { return WaitForSingleObject(handle_, timeout_ms) == WAIT_OBJECT_0; }
+    ~Thread() { CloseHandle(handle_); }
+
+private:
+    template <typename F>
+    static DWORD WINAPI Run(void* f) {
+        (*static_cast<F*>(f))();
+        return 0;
+    }
+    HANDLE handle_;
+};
+
+// One export called through DataLibrary, as the test names it.
+int CallExport(DataLibrary& library, Export e) {
+    korvane::PlayerDataRecord buffer = {};
+    switch (e) {
+        case kSetCallBack: return library.SetCallBack(QuietHandler, 1);
+        case kIsAimp: return library.IsAimp();
+        case kIsData: return library.IsData();
+        case kGetData: return library.GetData(&buffer);
+        case kExportCount: break;
+    }
+    return -1;
+}
+
+// A call inside the library on another thread when Release comes: the release waits
+// for it, and every call after the release answers 0 without reaching the library.
+TEST(DataLibrary, ReleaseWaitsForACallInsideTheLibraryAndLaterCallsReachNothing) {
+    StagedLibrary staged(L"full");
+    for (Export held : {kSetCallBack, kIsAimp, kIsData, kGetData}) {
+        SCOPED_TRACE(testing::Message() << "held export " << held);
+        SimControl sim;
+        sim->is_aimp = sim->is_data = sim->get_data = 7;
+        // The library, both threads and what they use live on the heap: when the test
+        // fails they are left as they are, since letting the held call go would return
+        // it into a freed library.
+        struct Scene {
+            DataLibrary library;
+            Export held;
+            int answer = -1;
+            std::function<void()> call = [this] { answer = CallExport(library, held); };
+            std::function<void()> release = [this] { library.Release(); };
+            std::unique_ptr<Thread> caller, releaser;
+        };
+        auto scene = std::make_unique<Scene>();
+        scene->held = held;
+        ASSERT_TRUE(scene->library.Load());
+        sim.Hold(held);
+        scene->caller = std::make_unique<Thread>(&scene->call);
+        ASSERT_TRUE(sim.WaitHeld(1));
+        scene->releaser = std::make_unique<Thread>(&scene->release);
+        // A release that did not wait would be long done.
+        EXPECT_FALSE(scene->releaser->Join(300)) << "released under a call in flight";
+        EXPECT_EQ(sim->released, 0);
+        if (HasFailure()) {
+            scene.release();
+            return;
+        }
+        sim.LetGo();
+        if (!scene->caller->Join(10000) || !scene->releaser->Join(10000)) {
+            scene.release();
+            FAIL() << "the held call or the release never ended";
+        }
+        EXPECT_EQ(scene->answer, held == kSetCallBack ? 1 : 7);
+        DataLibrary& library = scene->library;
+        harness::ExpectSoundRelease(sim.block());
+
+        long before[kExportCount];
+        for (int e = 0; e < kExportCount; ++e) before[e] = sim.Calls(static_cast<Export>(e));
+        for (int e = 0; e < kExportCount; ++e) EXPECT_EQ(CallExport(library, static_cast<Export>(e)), 0) << e;
+        for (int e = 0; e < kExportCount; ++e) EXPECT_EQ(sim.Calls(static_cast<Export>(e)), before[e]) << e;
     }
 }
 

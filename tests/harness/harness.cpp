@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 using korvane::sim::ControlBlock;
@@ -41,8 +43,8 @@ SimControl::SimControl() {
     std::memset(block_, 0, sizeof(ControlBlock));
     block_->magic = korvane::sim::kControlMagic;
     block_->is_aimp = 1;
-    const std::wstring event_name = std::wstring(name) + L"-order";
-    order_event_ = CreateEventW(nullptr, FALSE, FALSE, event_name.c_str());
+    order_event_ = CreateEventW(nullptr, FALSE, FALSE, (std::wstring(name) + korvane::sim::kOrderEventSuffix).c_str());
+    let_go_event_ = CreateEventW(nullptr, TRUE, FALSE, (std::wstring(name) + korvane::sim::kLetGoEventSuffix).c_str());
     SetEnvironmentVariableW(korvane::sim::kControlVariable, name);
 }
 
@@ -51,6 +53,26 @@ SimControl::~SimControl() {
     if (block_) UnmapViewOfFile(block_);
     if (mapping_) CloseHandle(mapping_);
     if (order_event_) CloseHandle(order_event_);
+    if (let_go_event_) CloseHandle(let_go_event_);
+}
+
+void SimControl::Hold(korvane::sim::Export e) {
+    ResetEvent(let_go_event_);
+    InterlockedOr(&block_->hold_exports, 1L << e);
+}
+
+void SimControl::LetGo() {
+    InterlockedExchange(&block_->hold_exports, 0);
+    SetEvent(let_go_event_);
+}
+
+bool SimControl::WaitHeld(long n, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (block_->held_calls < n) {
+        if (GetTickCount() - start > timeout_ms) return false;
+        Sleep(1);
+    }
+    return true;
 }
 
 void SimControl::SetRecordBins(int r, const std::vector<float>& bins) {
@@ -90,6 +112,38 @@ bool SimControl::WaitReturned(long n, DWORD timeout_ms) {
         Sleep(1);
     }
     return true;
+}
+
+long long Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double Seconds() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+namespace {
+double FileTimeSeconds(const FILETIME& t) {
+    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+}
+}  // namespace
+
+double SystemSeconds() {
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    return FileTimeSeconds(now);
+}
+
+void ExpectSoundRelease(const ControlBlock& block) {
+    EXPECT_EQ(block.released, 1);
+    EXPECT_EQ(block.late_deliveries, 0) << "handler calls started after the release began";
+    EXPECT_EQ(block.threads_cut, 0) << "library threads ended inside a job";
+    EXPECT_LE(block.release_us, 1000000) << "release over its budget";
 }
 
 // ---- Process -----------------------------------------------------------------------
@@ -134,6 +188,12 @@ DWORD Process::WaitExit(DWORD timeout_ms) {
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process_, &code);
     return code;
+}
+
+double Process::ExitTime() const {
+    FILETIME created, exited, kernel, user;
+    if (Running() || !GetProcessTimes(process_, &created, &exited, &kernel, &user)) return 0;
+    return FileTimeSeconds(exited);
 }
 
 bool Process::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }

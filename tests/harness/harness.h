@@ -38,6 +38,12 @@ public:
     void SetShownValue(int r, float value);                     // bin 120 of record r
     void SetGetDataShownValue(float value);
 
+    // Holds every later call of export e inside the library (counted first) until
+    // LetGo; WaitHeld waits until n calls are being held.
+    void Hold(korvane::sim::Export e);
+    void LetGo();
+    bool WaitHeld(long n, DWORD timeout_ms = 10000);
+
     // Hands an order to the library and waits (up to timeout) until it has taken it.
     bool Deliver(int threads, int count, int interval_us = 0, int first = 0, int record_count = 1,
                  DWORD timeout_ms = 10000);
@@ -49,8 +55,21 @@ public:
 private:
     HANDLE mapping_ = nullptr;
     HANDLE order_event_ = nullptr;
+    HANDLE let_go_event_ = nullptr;
     korvane::sim::ControlBlock* block_ = nullptr;
 };
+
+// Seconds on the performance counter, for timing what the tests watch; the counter
+// itself, comparable with the library's release_began_ticks.
+double Seconds();
+long long Ticks();
+// Seconds on the system clock, comparable with Process::ExitTime.
+double SystemSeconds();
+
+// What the library reported about its release, checked alike by every test that frees
+// it: released once, no handler call started after the release began, no thread ended
+// inside a job, and the whole release within its one-second budget.
+void ExpectSoundRelease(const korvane::sim::ControlBlock& block);
 
 struct StartOptions {
     std::wstring working_dir;                  // empty: the program's own folder
@@ -71,6 +90,8 @@ public:
     // Exit code, or STILL_ACTIVE when it did not end within the timeout.
     DWORD WaitExit(DWORD timeout_ms);
     bool Running() const;
+    // When the process ended, on the SystemSeconds clock; 0 while it runs.
+    double ExitTime() const;
     void Kill();
     DWORD pid() const { return pid_; }
     DWORD main_thread_id() const { return tid_; }
