@@ -6,7 +6,6 @@ namespace {
 // Module state. A DLL's exports have no context argument, so these are globals; the
 // threads that touch each are named beside it.
 
-constexpr int kMaxThreads = kMaxOrderThreads + 1;  // an order's threads and the order taker
 // A new thread that has not started within this is not counted: the host's thread does
 // not wait on it any longer.
 constexpr double kStartSeconds = 5.0;
@@ -128,15 +127,16 @@ int GrowPool(int count) {
     }
     const LONG want = g_thread_count;
     LeaveCriticalSection(&g_lock);
-    // Each new thread takes the loader lock once while it starts; this thread does not
-    // hold it, so the wait is short.
+    // Each new thread takes the loader lock once while it starts: short, unless a release
+    // holds it, which ends this wait.
     const double deadline = Seconds() + kStartSeconds;
-    while (created > 0 && InterlockedCompareExchange(&g_started, 0, 0) < want) {
+    HANDLE events[2] = {g_release_event, g_started_event};
+    while (created > 0 && InterlockedCompareExchange(&g_started, 0, 0) < want && !Releasing()) {
         const DWORD ms = MillisecondsUntil(deadline);
         if (ms == 0) break;
-        WaitForSingleObject(g_started_event, ms);
+        WaitForMultipleObjects(2, events, FALSE, ms);
     }
-    return want;
+    return Releasing() ? 0 : want;
 }
 
 bool RunJob(Job job, void* argument) {

@@ -6,9 +6,13 @@
 // Library threads never end by themselves: a job that is done hands its thread back to
 // the pool, where it waits. So no thread ever leaves through the loader lock, and at
 // release every thread is either in that wait or inside a job that sees the release at
-// its next delivery or wait. Threads are only started from an export call, on the
-// host's thread: no release can run then (the host does not free the library under its
-// own call), and the new threads can finish starting, which takes the loader lock.
+// its next delivery or wait. A new thread takes the loader lock while it starts, so the
+// wait for it ends at once when the release (which holds that lock) begins; the release
+// then ends it with the rest, before it has run any of our code.
+//
+// The pool grows only to what is asked of it: Wine does not free the memory of a thread
+// ended from outside (about 1 MB each), and a host that loads and frees the library
+// many times would run out of address space.
 #include <windows.h>
 
 #include "sim_control.h"
@@ -20,6 +24,8 @@ using Job = void (*)(void* argument);
 
 // The whole release, waiting and ending threads, stays within this.
 constexpr double kReleaseBudgetSeconds = 1.0;
+// The most library threads: an order's threads and the order taker.
+constexpr int kMaxThreads = kMaxOrderThreads + 1;
 
 // Seconds on the performance counter.
 double Seconds();
@@ -32,8 +38,9 @@ void ReportTo(ControlBlock* block);
 // The registered handler; nullptr turns deliveries into no-ops that return false.
 void SetHandler(Handler handler);
 
-// Starts library threads until the pool has `count`, and waits until each has started.
-// Only from an export call (see above). Returns the pool's size.
+// Starts library threads until the pool has `count` (at most kMaxThreads), and waits
+// until each has started or the release began. From an export call or a job. Returns
+// the pool's size; 0 once the release began.
 int GrowPool(int count);
 // Hands a job to an idle library thread. False when none is idle or the release began.
 bool RunJob(Job job, void* argument);

@@ -75,6 +75,12 @@ bool StartRun(const DeliveryOrder& order, long stop_seq) {
     }
 }
 
+int RunsInUse() {
+    int n = 0;
+    for (OrderRun& run : g_runs) n += InterlockedCompareExchange(&run.in_use, 0, 0) != 0;
+    return n;
+}
+
 // Takes the test's orders and starts their threads.
 void TakeOrders(void*) {
     for (;;) {
@@ -84,6 +90,8 @@ void TakeOrders(void*) {
         const DeliveryOrder order = g_control->order;
         const long stop_seq = g_control->stop_seq;
         const int threads = order.threads < 1 ? 1 : order.threads > kMaxOrderThreads ? kMaxOrderThreads : order.threads;
+        // A thread for each run of this order beside the runs still going and this one.
+        if (GrowPool(1 + RunsInUse() + threads) == 0) return;
         for (int t = 0; t < threads; ++t) {
             if (!StartRun(order, stop_seq)) return;
         }
@@ -92,7 +100,7 @@ void TakeOrders(void*) {
 }
 
 BOOL CALLBACK StartOrderTaker(INIT_ONCE*, void*, void**) {
-    if (GrowPool(1 + kMaxOrderThreads) > 0) RunJob(TakeOrders, nullptr);
+    if (GrowPool(1) > 0) RunJob(TakeOrders, nullptr);
     return TRUE;
 }
 
