@@ -164,18 +164,23 @@ TEST(CloseEvents, CloseDuringDeliveriesNeverCrashesOrHangs) {
 // it). Wine 8 now and then never finishes ending a process that the console's default
 // handling ends: NtTerminateProcess kills the main thread while it holds a lock inside
 // Wine's own code, and the exiting thread, in a signal handler on its way out, waits on
-// that lock forever. The program's code is on neither thread. Seen with the polling
-// console's main thread at work and Ctrl+Break, 3 times in 931 runs of the 32-bit
-// build; never with that thread suspended first, as the test above does.
+// that lock forever. No code of ours is on either thread: the program here has no
+// library and no handler, only a main thread busy in system calls (first seen with the
+// polling console and Ctrl+Break, 3 times in 931 runs); never with that thread suspended
+// first, as the test above does.
 TEST(CloseEvents, DISABLED_WineHangsEndingAProcessOnALockOfAThreadItKilled) {
     constexpr int kRuns = 1000;
+    int hangs = 0;
     for (int i = 0; i < kRuns; ++i) {
-        SimControl sim;
-        RunWithFile run(L"full", L"polling_console", L"wine_exit_hang");
+        RunWithFile run(KORVANE_BUSY_CONSOLE_MAIN_THREAD, L"wine_exit_hang");
         ASSERT_TRUE(run.WaitLines(5, 15000));
         ASSERT_TRUE(RaiseIn(run.process(), Raise::kBreakEvent));
-        ASSERT_NE(run.process().WaitExit(10000), static_cast<DWORD>(STILL_ACTIVE)) << "run " << i;
+        if (run.process().WaitExit(10000) == STILL_ACTIVE) {
+            ++hangs;
+            printf("run %d: the process never finished ending\n", i);
+        }
     }
+    EXPECT_EQ(hangs, 0) << hangs << " of " << kRuns << " runs hung";
 }
 
 // Under Wine closing the window ends the program without a close event; on Windows the

@@ -41,6 +41,14 @@ RunWithFile::RunWithFile(const std::wstring& variant, const std::wstring& progra
     EXPECT_TRUE(process_.Start(harness::StagedProgram(variant, program), options));
 }
 
+RunWithFile::RunWithFile(const std::wstring& exe, const std::wstring& dir_name) {
+    path_ = harness::FreshDir(dir_name) + L"/out.txt";
+    file_ = harness::CreateInheritableFile(path_);
+    harness::StartOptions options;
+    options.std_output = file_;
+    EXPECT_TRUE(process_.Start(exe, options));
+}
+
 RunWithFile::~RunWithFile() {
     process_.Kill();
     if (file_ && file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);

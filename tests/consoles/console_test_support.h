@@ -33,6 +33,7 @@ class RunWithFile {
 public:
     RunWithFile(const std::wstring& variant, const std::wstring& program, const std::wstring& dir_name,
                 HANDLE std_input = nullptr);
+    RunWithFile(const std::wstring& exe, const std::wstring& dir_name);  // any program, by path
     ~RunWithFile();
     harness::Process& process() { return process_; }
     std::vector<std::wstring> Lines();            // fails the test on malformed output
