@@ -32,7 +32,7 @@ wine_session_start() {
     fi
     if [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
         rm -rf "$WINEPREFIX"
-        echo "-- creating the Wine prefix $WINEPREFIX (once)"
+        echo "-- creating the Wine prefix $WINEPREFIX (once)" >&2
         "$(command -v wine64 || echo /usr/lib/wine/wine64)" wineboot -i >/dev/null 2>&1 || true
         wineserver -w
         [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] ||
