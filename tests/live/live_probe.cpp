@@ -1,7 +1,10 @@
 // live_probe MODE SECONDS: the Windows side of the live-sound tests. The host side
 // (live_sound_test.py) sets KORVANE_SIM_CAPTURE, plays sound into the private sound
 // server and reads what this prints on standard output, one fact a line, each stamped
-// with the wall clock (Unix milliseconds) so it lines up with what the host did:
+// with the wall clock (Unix milliseconds) so it lines up with what the host did. Each
+// mode prints "ready ms" when what it watches has started and its SECONDS begin: a
+// program can take seconds to start on a busy machine, and the host times its sound
+// from then.
 //   records  the staged stand-in loaded in this process for SECONDS:
 //            "R ms peak_bin peak_value bin120" per delivered record, "A ms isaimp" per
 //            IsAimp change, "D text" per debugger line it wrote, then "release_ms N".
@@ -34,6 +37,8 @@ void Line(const std::string& text) {
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
+
+void Ready() { Line("ready " + std::to_string(UnixMs())); }
 
 std::string Utf8(const std::wstring& text) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -107,6 +112,7 @@ int Records(double seconds) {
     auto set_callback = reinterpret_cast<SetCallBackFn>(reinterpret_cast<void*>(GetProcAddress(library, "SetCallBack")));
     auto is_aimp = reinterpret_cast<IsAimpFn>(reinterpret_cast<void*>(GetProcAddress(library, "IsAimp")));
     set_callback(reinterpret_cast<const void*>(&OnRecord), 1);
+    Ready();
     std::vector<std::pair<long long, int>> aimp;
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
     int last = -1;
@@ -172,6 +178,7 @@ int Bars(double seconds) {
         Line("error: no window");
         return 1;
     }
+    Ready();
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
     while (GetTickCount64() < end) {
         const auto canvas = harness::ReadClientPixels(window, kCanvasX, kCanvasY, kCanvasWidth, kCanvasHeight);
@@ -200,6 +207,18 @@ int Polling(double seconds) {
         Line("error: cannot start polling_console");
         return 1;
     }
+    // Ready once it has printed its first whole line.
+    const ULONGLONG give_up = GetTickCount64() + 60000;
+    for (;;) {
+        const std::vector<unsigned char> bytes = harness::ReadFileBytes(out_path);
+        if (bytes.size() >= 4 && bytes[bytes.size() - 4] == '\r' && bytes[bytes.size() - 2] == '\n') break;
+        if (GetTickCount64() > give_up) {
+            Line("error: polling_console printed no line");
+            return 1;
+        }
+        Sleep(10);
+    }
+    Ready();
     Sleep(static_cast<DWORD>(seconds * 1000));
     program.Kill();
     CloseHandle(out);

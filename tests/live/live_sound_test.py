@@ -56,7 +56,8 @@ def play(frequency, seconds, amplitude=0.5, sink="null"):
 
 
 def later(delay, action):
-    """Runs action on a thread after delay seconds; returns a dict with its start time (ms)."""
+    """An action for probe(): run on a thread `delay` seconds after the probe is ready.
+    Returns a dict that gets its start and end times (ms) and holds its thread."""
     when = {}
 
     def go():
@@ -65,20 +66,32 @@ def later(delay, action):
         action()
         when["end_ms"] = time.time() * 1000
 
-    t = threading.Thread(target=go)
-    t.start()
-    when["thread"] = t
+    when["thread"] = threading.Thread(target=go)
     return when
 
 
-def probe(mode, seconds, capture="input"):
+def probe(mode, seconds, capture="input", then=()):
+    """Runs live_probe; the actions in `then` (from later()) start when it says it is ready,
+    so that a slow start of the program never eats into the silence before them."""
     env = dict(os.environ, KORVANE_SIM_CAPTURE=capture)
     for v in ("KORVANE_SIM_CONTROL", "KORVANE_SIM_WAV"):
         env.pop(v, None)
-    out = subprocess.run([EMULATOR, PROBE, mode, str(seconds)], env=env, stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=seconds + 120)
-    lines = out.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
-    if any(l.startswith("error") for l in lines):
+    proc = subprocess.Popen([EMULATOR, PROBE, mode, str(seconds)], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    watchdog = threading.Timer(seconds + 120, proc.kill)
+    watchdog.start()
+    lines = []
+    try:
+        for raw in proc.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            lines.append(line)
+            if line.startswith("ready "):
+                for action in then:
+                    action["thread"].start()
+        proc.wait()
+    finally:
+        watchdog.cancel()
+    if any(l.startswith("error") for l in lines) or not any(l.startswith("ready ") for l in lines):
         raise AssertionError("live_probe %s: %s" % (mode, lines))
     return lines
 
@@ -115,7 +128,7 @@ class LiveSound(unittest.TestCase):
         """Silence gives zero records at about 40 a second; a tone at bin 120 shows at
         its bin at half scale, soon after it starts."""
         tone = later(3.0, lambda: play(bin_frequency(120), 2.0))
-        recs, aimp, debug, release = records(probe("records", 6.5))
+        recs, aimp, debug, release = records(probe("records", 6.5, then=[tone]))
         tone["thread"].join()
         self.assertTrue(recs, "no records")
         t0 = recs[0][0]
@@ -144,7 +157,7 @@ class LiveSound(unittest.TestCase):
     def test_bars_window_peaks_at_the_tone(self):
         """A tone at bin 80 raises bar 14 (bins 64 to 95) alone in the real bars window."""
         tone = later(4.0, lambda: play(bin_frequency(80), 3.0))
-        lines = probe("bars", 8.0)
+        lines = probe("bars", 8.0, then=[tone])
         tone["thread"].join()
         frames = [l.split()[1:] for l in lines if l.startswith("B ")]
         heights = [(float(f[0]), [int(h) for h in f[1:]]) for f in frames]
@@ -160,7 +173,7 @@ class LiveSound(unittest.TestCase):
 
     def test_polling_values_rise_for_a_tone_at_bin_120(self):
         tone = later(3.0, lambda: play(bin_frequency(120), 3.0))
-        lines = probe("polling", 5.5)
+        lines = probe("polling", 5.5, then=[tone])
         tone["thread"].join()
         values = [l[2:] for l in lines if l.startswith("P ")]
         numbers = [float(v) for v in values if v not in ("Wait", "Error")]
@@ -183,7 +196,7 @@ class LiveSound(unittest.TestCase):
             events["end_ms"] = time.time() * 1000
 
         runner = later(2.0, script)
-        recs, aimp, debug, release = records(probe("records", 12.0))
+        recs, aimp, debug, release = records(probe("records", 12.0, then=[runner]))
         runner["thread"].join()
         heard_after = [r for r in recs if r[0] >= events["up_ms"] and r[3] > 25]
         self.assertTrue(heard_after, "no sound heard after the restart; relative to it: IsAimp %s, "
@@ -215,7 +228,7 @@ class LiveSound(unittest.TestCase):
         try:
             tone = later(1.0, lambda: play(bin_frequency(120), 6.0, sink="other"))
             switcher = later(3.5, switch)
-            recs, aimp, debug, release = records(probe("records", 8.0))
+            recs, aimp, debug, release = records(probe("records", 8.0, then=[tone, switcher]))
             tone["thread"].join()
             switcher["thread"].join()
         finally:
@@ -236,7 +249,7 @@ class LiveSound(unittest.TestCase):
         null sink's monitor by part of its name; a name no endpoint has gives the player
         as not running, one debugger line, and records of zeros."""
         tone = later(1.5, lambda: play(bin_frequency(120), 2.0))
-        recs, aimp, debug, release = records(probe("records", 4.0, capture="MONITOR OF NULL"))
+        recs, aimp, debug, release = records(probe("records", 4.0, capture="MONITOR OF NULL", then=[tone]))
         tone["thread"].join()
         self.assertEqual([a for _, a in aimp], [1])
         self.assertTrue([r for r in recs if r[0] >= tone["ms"] and r[1] == 120 and r[3] > 25])
