@@ -2,6 +2,8 @@
 // IsAimp or SetCallBack, and a delivery that comes before the first status update.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "bars_test_support.h"
 #include "reference_frame.h"
 
@@ -18,6 +20,43 @@ std::vector<HWND> ChildrenOfClass(HWND parent, const wchar_t* class_name) {
     for (HWND child : harness::Children(parent))
         if (harness::ClassName(child) == class_name) found.push_back(child);
     return found;
+}
+
+bool Overlap(HWND a, HWND b) {
+    RECT ra, rb, both;
+    return GetWindowRect(a, &ra) && GetWindowRect(b, &rb) && IntersectRect(&both, &ra, &rb);
+}
+
+// Moves the box off the canvas and waits until it stays off: a box that its own thread
+// is still placing can be put back over the window.
+bool MoveBoxOffCanvas(HWND box, HWND canvas, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    int clear = 0;  // looks in a row that found the canvas uncovered
+    while (clear < 3) {
+        if (GetTickCount() - start > timeout_ms) return false;
+        if (Overlap(box, canvas)) {
+            clear = 0;
+            SetWindowPos(box, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        } else {
+            ++clear;
+        }
+        Sleep(50);
+    }
+    return true;
+}
+
+// What is on the screen at the canvas's centre, for a failure message.
+std::string WhatCoversTheCanvas(HWND canvas) {
+    RECT r;
+    GetWindowRect(canvas, &r);
+    const POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    HWND there = WindowFromPoint(centre);
+    if (there == canvas) return "the canvas itself is on top";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(there, &pid);
+    const std::wstring name = harness::ClassName(there);
+    return "on top at the canvas's centre: class " + std::string(name.begin(), name.end()) + " of process " +
+           std::to_string(pid);
 }
 
 // Every way of dismissing the box ends the program with exit code 0; the library that
@@ -58,9 +97,10 @@ TEST(BarsWindowStartUp, UnloadableLibraryIsReportedInABoxOverTheWindow) {
         Sleep(1500);
         EXPECT_EQ(harness::WindowText(program.label), L"");
         // The box sits over the canvas; moved aside, it uncovers a white canvas.
-        SetWindowPos(box, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        EXPECT_TRUE(MoveBoxOffCanvas(box, program.canvas, bars_test::kFlushTimeoutMs)) << "the box stays over the canvas";
         EXPECT_TRUE(bars_test::WaitForCanvas(program, kWhiteCanvas, bars_test::kFlushTimeoutMs))
-            << bars_test::FirstDifference(program.Canvas(), kWhiteCanvas, 180);
+            << bars_test::FirstDifference(program.Canvas(), kWhiteCanvas, 180) << "; program " << program.process.pid()
+            << ", " << WhatCoversTheCanvas(program.canvas);
 
         ASSERT_TRUE(harness::DismissBox(box, c.how));
         EXPECT_EQ(program.process.WaitExit(15000), 0u);
