@@ -21,10 +21,10 @@ ZIP_EPOCH = 315532800  # 1980-01-01, the earliest date a zip entry can hold
 
 def read_files(args):
     files = {}
-    for spec, text in [(s, False) for s in args.binary] + [(s, True) for s in args.text]:
-        name, sep, path = spec.partition("=")
+    for entry, text in [(s, False) for s in args.binary] + [(s, True) for s in args.text]:
+        name, sep, path = entry.partition("=")
         if not sep or not name or name in files:
-            raise SystemExit("bad or repeated entry: %s" % spec)
+            raise SystemExit("bad or repeated entry: %s" % entry)
         with open(path, "rb") as f:
             data = f.read()
         if text:
